@@ -1,0 +1,66 @@
+// The firmware access object: reaches the flash SMI mailbox through the entry
+// points of a hardware access library that its owner loads and fills in.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+
+// Entry points of the hardware access library. Physical addresses of the
+// read and write entry points are 64-bit; the system only forms 32-bit ones.
+using PFN_IO_WRITE_BYTE = BOOL(WINAPI*)(WORD wPort, BYTE bValue);
+using PFN_MEM_READ_BYTE = BYTE(WINAPI*)(DWORD64 qwPhysAddr);
+using PFN_MEM_READ_WORD = WORD(WINAPI*)(DWORD64 qwPhysAddr);
+using PFN_MEM_READ_DWORD = DWORD(WINAPI*)(DWORD64 qwPhysAddr);
+using PFN_MEM_WRITE_BYTE = BOOL(WINAPI*)(DWORD64 qwPhysAddr, BYTE bValue);
+using PFN_MEM_WRITE_WORD = BOOL(WINAPI*)(DWORD64 qwPhysAddr, WORD wValue);
+using PFN_MEM_WRITE_DWORD = BOOL(WINAPI*)(DWORD64 qwPhysAddr, DWORD dwValue);
+using PFN_MAP_PHYS_MEM = PVOID(WINAPI*)(DWORD dwPhysAddr, DWORD dwLength, HANDLE* phMapping);
+using PFN_UNMAP_PHYS_MEM = BOOL(WINAPI*)(HANDLE hMapping);
+using PFN_ALLOC_PHYS_BUF = PVOID(WINAPI*)(DWORD dwSize, DWORD dwArg1, DWORD dwArg2, DWORD dwArg3,
+                                          DWORD dwArg4, HANDLE* phBuffer, DWORD* pdwPhysAddr,
+                                          DWORD* pdwExtra);
+using PFN_FREE_PHYS_BUF = BOOL(WINAPI*)(HANDLE hBuffer);
+
+class EDABBlock
+{
+public:
+    // Not virtual: the one owner (g_pBlock) holds the most derived type.
+    ~EDABBlock();
+
+    HINSTANCE hAccessLib = nullptr;
+    FARPROC pfnReserved1 = nullptr; // entry points no operation calls
+    FARPROC pfnReserved2 = nullptr;
+    FARPROC pfnReserved3 = nullptr;
+    FARPROC pfnReserved4 = nullptr;
+    FARPROC pfnReserved5 = nullptr;
+    PFN_IO_WRITE_BYTE pfnIoWriteByte = nullptr;
+    FARPROC pfnReserved6 = nullptr;
+    FARPROC pfnReserved7 = nullptr;
+    FARPROC pfnReserved8 = nullptr;
+    FARPROC pfnReserved9 = nullptr;
+    PFN_MEM_READ_BYTE pfnMemReadByte = nullptr;
+    PFN_MEM_READ_WORD pfnMemReadWord = nullptr;
+    PFN_MEM_READ_DWORD pfnMemReadDword = nullptr;
+    PFN_MEM_WRITE_BYTE pfnMemWriteByte = nullptr;
+    PFN_MEM_WRITE_WORD pfnMemWriteWord = nullptr;
+    PFN_MEM_WRITE_DWORD pfnMemWriteDword = nullptr;
+    PFN_MAP_PHYS_MEM pfnMapPhysMem = nullptr;
+    PFN_UNMAP_PHYS_MEM pfnUnmapPhysMem = nullptr;
+    PFN_ALLOC_PHYS_BUF pfnAllocPhysBuf = nullptr;
+    PFN_FREE_PHYS_BUF pfnFreePhysBuf = nullptr;
+    FILE** ppLogFile = nullptr; // the owner's stream variable, read at every debug call
+    bool blDebug = false;
+    DWORD dwAllowedReason = 0;
+    char szMessage[260] = {};
+    DWORD dwAllocArg1 = 0;
+    DWORD dwAllocArg2 = 0;
+    DWORD dwAllocArg3 = 0;
+    DWORD dwAllocArg4 = 0;
+    bool blExtfVer20 = false;
+    bool blForceVer20 = false;
+    BYTE SmiTableInfo[13] = {}; // the firmware's 13-byte mailbox descriptor
+    DWORD dwNoCheckPower = 0;
+    char szPassword[80] = {};
+};

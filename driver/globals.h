@@ -1,0 +1,12 @@
+// What lives for the whole run.
+#pragma once
+
+#include "tool_settings.h"
+
+#include <windows.h>
+
+class WMIGeneric;
+
+extern ToolSettings g_ToolSettings;
+extern HANDLE g_hMutex;       // single-instance mutex; null when none is held
+extern WMIGeneric* g_pBlock;  // the one access object; null unless an owner made one

@@ -1,0 +1,4 @@
+#include "firmware_api.h"
+
+FirmwareVariableApi g_FirmwareVariableApi = {GetFirmwareEnvironmentVariableA,
+                                             SetFirmwareEnvironmentVariableA};

@@ -1,0 +1,218 @@
+#include "fwvar_commands.h"
+
+#include "dump_format.h"
+#include "firmware_api.h"
+#include "../driver/console.h"
+#include "../driver/globals.h"
+
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace
+{
+
+constexpr const char* kZeroGuid = "{00000000-0000-0000-0000-000000000000}";
+constexpr size_t kDumpChunkBytes = 65536; // a multiple of 16: chunks end on line boundaries
+
+// An unset name or GUID is shown as a placeholder, never printed as null.
+const char* Shown(const char* pszText)
+{
+    return pszText ? pszText : "(not set)";
+}
+
+// The read every command starts with; prints the failure lines itself.
+bool ReadForCommand(VariableCopy* pCopy)
+{
+    if (!ReadFirmwareVariable(g_ToolSettings.pszVarName, g_ToolSettings.pszVarGuid, pCopy))
+    {
+        printf("Get variable failed!\n");
+        return false;
+    }
+    return true;
+}
+
+bool WriteBack(const VariableCopy& copy, DWORD dwSize)
+{
+    BOOL blOk = g_FirmwareVariableApi.pfnSetFirmwareEnvironmentVariableA(
+        g_ToolSettings.pszVarName, g_ToolSettings.pszVarGuid, copy.pbData, dwSize);
+    if (!blOk)
+    {
+        printf("Set variable fail. Error code=%lX\n", GetLastError());
+        return false;
+    }
+    printf("Set variable success!\n");
+    return true;
+}
+
+// Writes the dump text in chunks through an unbuffered binary stream (the
+// line ends are formatted as CR LF already). False on any write error.
+bool WriteDumpText(FILE* pFile, const VariableCopy& copy)
+{
+    char* pszText = static_cast<char*>(malloc(DumpChunkCapacity(kDumpChunkBytes)));
+    if (!pszText)
+        return false;
+    bool blOk = true;
+    for (size_t nFirst = 0; blOk && nFirst < copy.dwSize; nFirst += kDumpChunkBytes)
+    {
+        size_t cbChunk = copy.dwSize - nFirst;
+        if (cbChunk > kDumpChunkBytes)
+            cbChunk = kDumpChunkBytes;
+        size_t cchText = FormatDumpText(copy.pbData + nFirst, cbChunk, nFirst, pszText);
+        blOk = fwrite(pszText, 1, cchText, pFile) == cchText;
+    }
+    free(pszText);
+    return blOk && fflush(pFile) == 0;
+}
+
+} // namespace
+
+bool IsLegacyBiosBoot()
+{
+    SetLastError(ERROR_SUCCESS);
+    DWORD dwRead =
+        g_FirmwareVariableApi.pfnGetFirmwareEnvironmentVariableA("", kZeroGuid, nullptr, 0);
+    return dwRead == 0 && GetLastError() == ERROR_INVALID_FUNCTION;
+}
+
+void EnableFirmwareVariablePrivilege()
+{
+    HANDLE hToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &hToken))
+        return;
+    TOKEN_PRIVILEGES privileges = {};
+    if (!LookupPrivilegeValueA(nullptr, "SeSystemEnvironmentPrivilege",
+                               &privileges.Privileges[0].Luid))
+    {
+        CloseHandle(hToken);
+        return;
+    }
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    // A process without the right shows it later, as a failed read or write.
+    AdjustTokenPrivileges(hToken, FALSE, &privileges, 0, nullptr, nullptr);
+    CloseHandle(hToken);
+}
+
+bool ReadFirmwareVariable(const char* pszName, const char* pszGuid, VariableCopy* pCopy)
+{
+    uint8_t* pbWork = static_cast<uint8_t*>(malloc(kVariableWorkBufferSize));
+    if (!pbWork)
+    {
+        printf("Allocate memory failed.\n");
+        return false;
+    }
+    DWORD dwRead = g_FirmwareVariableApi.pfnGetFirmwareEnvironmentVariableA(
+        pszName, pszGuid, pbWork, kVariableWorkBufferSize);
+    if (dwRead == 0)
+    {
+        printf("GetVariable Error Code=%ld\n", static_cast<long>(GetLastError()));
+        free(pbWork);
+        return false;
+    }
+    // The OS never reports more than the buffer held; a larger count would
+    // make the copy read past it.
+    if (dwRead > kVariableWorkBufferSize)
+        dwRead = kVariableWorkBufferSize;
+    uint8_t* pbCopy = static_cast<uint8_t*>(malloc(dwRead));
+    if (pbCopy)
+        memcpy(pbCopy, pbWork, dwRead);
+    free(pbWork);
+    if (!pbCopy)
+        return false;
+    pCopy->pbData = pbCopy;
+    pCopy->dwSize = dwRead;
+    return true;
+}
+
+bool SetVariableByte(int32_t nOffset, uint8_t bData)
+{
+    printf("Name=%s\nGUID=%s\n", Shown(g_ToolSettings.pszVarName),
+           Shown(g_ToolSettings.pszVarGuid));
+    if (IsLegacyBiosBoot())
+    {
+        printf("Windows was installed using legacy BIOS.\n");
+        return false;
+    }
+    EnableFirmwareVariablePrivilege();
+    VariableCopy copy;
+    if (!ReadForCommand(&copy))
+        return false;
+    // Only offsets inside the variable address a byte of it: refuse the rest
+    // before anything is written.
+    if (nOffset < 0 || static_cast<uint32_t>(nOffset) >= copy.dwSize)
+    {
+        printf("Offset out of range! Variable size=%lu\n", static_cast<unsigned long>(copy.dwSize));
+        free(copy.pbData);
+        return false;
+    }
+    copy.pbData[nOffset] = bData;
+    bool blOk = WriteBack(copy, copy.dwSize);
+    free(copy.pbData);
+    return blOk;
+}
+
+bool DeleteVariable()
+{
+    printf("Name=%s\nGUID=%s\n", Shown(g_ToolSettings.pszVarName),
+           Shown(g_ToolSettings.pszVarGuid));
+    if (IsLegacyBiosBoot())
+    {
+        printf("Windows was installed using legacy BIOS.\n");
+        return false;
+    }
+    EnableFirmwareVariablePrivilege();
+    VariableCopy copy;
+    if (!ReadForCommand(&copy))
+        return false;
+    bool blOk = WriteBack(copy, 0);
+    free(copy.pbData);
+    return blOk;
+}
+
+bool DumpVariableToFile(const char* pszFileName)
+{
+    // Opened first, so even a failed dump leaves the file created and empty.
+    FILE* pFile = fopen(pszFileName, "w+");
+    if (!pFile)
+    {
+        ConsolePrintf("\n ERROR !! Can't Open File !!\n\r");
+        _fcloseall();
+        ExitTool(255);
+    }
+    if (IsLegacyBiosBoot())
+    {
+        printf("Windows was installed using legacy BIOS.\n");
+        return false;
+    }
+    printf("Name=%s \nGUID=%s \n", Shown(g_ToolSettings.pszVarName),
+           Shown(g_ToolSettings.pszVarGuid));
+    EnableFirmwareVariablePrivilege();
+    VariableCopy copy;
+    if (!ReadForCommand(&copy))
+        return false;
+
+    _setmode(_fileno(pFile), _O_BINARY);
+    setvbuf(pFile, nullptr, _IONBF, 0);
+    bool blWritten = WriteDumpText(pFile, copy);
+    free(copy.pbData);
+    if (!blWritten)
+    {
+        // A short file would pass for a whole dump: leave it empty instead.
+        _chsize(_fileno(pFile), 0);
+        printf("Write to file failed!\n");
+        return false;
+    }
+    if (_fcloseall() == EOF)
+    {
+        printf("Write to file failed!\n");
+        return false;
+    }
+    printf("Get variable and save to file success.\n");
+    return true;
+}

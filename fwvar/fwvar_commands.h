@@ -1,0 +1,23 @@
+// The three variable commands and the steps they share. Each command reads
+// the variable's name and GUID from g_ToolSettings.
+#pragma once
+
+#include <cstdint>
+
+constexpr uint32_t kVariableWorkBufferSize = 4194304; // 4 MiB: the largest variable read
+
+struct VariableCopy
+{
+    uint8_t* pbData = nullptr; // exactly dwSize bytes, malloc'ed; the caller frees it
+    uint32_t dwSize = 0;
+};
+
+bool IsLegacyBiosBoot();
+void EnableFirmwareVariablePrivilege();
+// One call into a 4 MiB working buffer, then an exact-size copy. False (with
+// the OS error already printed) when the variable cannot be read.
+bool ReadFirmwareVariable(const char* pszName, const char* pszGuid, VariableCopy* pCopy);
+
+bool SetVariableByte(int32_t nOffset, uint8_t bData);
+bool DumpVariableToFile(const char* pszFileName); // ends the run if the file cannot be opened
+bool DeleteVariable();

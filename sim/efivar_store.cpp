@@ -1,0 +1,196 @@
+#include "efivar_store.h"
+
+#include "efivar_names.h"
+
+#include <string>
+
+namespace
+{
+
+constexpr DWORD kAttributeBytes = 4;
+
+bool StoreFolder(std::string* pFolder)
+{
+    char szFolder[MAX_PATH];
+    DWORD cch = GetEnvironmentVariableA(kSimStoreEnvVar, szFolder, sizeof szFolder);
+    if (cch == 0 || cch >= sizeof szFolder)
+        return false;
+    DWORD dwAttributes = GetFileAttributesA(szFolder);
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES || !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    *pFolder = szFolder;
+    if (pFolder->back() != '\\' && pFolder->back() != '/')
+        *pFolder += '\\';
+    return true;
+}
+
+bool PrivilegeEnabled()
+{
+    HANDLE hToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hToken))
+        return false;
+    PRIVILEGE_SET privileges = {};
+    privileges.PrivilegeCount = 1;
+    privileges.Control = PRIVILEGE_SET_ALL_NECESSARY;
+    BOOL blHeld = FALSE;
+    bool blOk = LookupPrivilegeValueA(nullptr, "SeSystemEnvironmentPrivilege",
+                                      &privileges.Privilege[0].Luid) &&
+                PrivilegeCheck(hToken, &privileges, &blHeld) && blHeld;
+    CloseHandle(hToken);
+    return blOk;
+}
+
+// The checks every call passes before it touches a variable; on failure the
+// last error is set and false returned.
+bool Admit(LPCSTR lpName, LPCSTR lpGuid, std::string* pPath)
+{
+    std::string folder;
+    if (!StoreFolder(&folder))
+    {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return false;
+    }
+    if (!PrivilegeEnabled())
+    {
+        SetLastError(ERROR_PRIVILEGE_NOT_HELD);
+        return false;
+    }
+    if (!lpName || !lpGuid || !IsBracedGuid(lpGuid))
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if (lpName[0] == '\0' && IsZeroGuid(lpGuid))
+    {
+        SetLastError(ERROR_NOACCESS); // how real firmware answers the probe
+        return false;
+    }
+    if (!IsStorableName(lpName))
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    *pPath = folder + VariableFileName(lpName, lpGuid);
+    if (pPath->size() >= MAX_PATH)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    return true;
+}
+
+bool WriteAll(HANDLE hFile, const void* pData, DWORD cbData)
+{
+    DWORD cbWritten = 0;
+    return WriteFile(hFile, pData, cbData, &cbWritten, nullptr) && cbWritten == cbData;
+}
+
+// Refuses changes to a variable whose file is write-protected.
+bool Writable(const std::string& path, bool* pblExists)
+{
+    DWORD dwAttributes = GetFileAttributesA(path.c_str());
+    *pblExists = dwAttributes != INVALID_FILE_ATTRIBUTES;
+    if (*pblExists && (dwAttributes & FILE_ATTRIBUTE_READONLY))
+    {
+        SetLastError(ERROR_WRITE_PROTECT);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+DWORD WINAPI SimGetFirmwareEnvironmentVariableA(LPCSTR lpName, LPCSTR lpGuid, PVOID pBuffer,
+                                                DWORD nSize)
+{
+    std::string path;
+    if (!Admit(lpName, lpGuid, &path))
+        return 0;
+    HANDLE hFile = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+    {
+        SetLastError(ERROR_ENVVAR_NOT_FOUND);
+        return 0;
+    }
+    LARGE_INTEGER cbFile = {};
+    DWORD dwResult = 0;
+    DWORD dwError = ERROR_SUCCESS;
+    if (!GetFileSizeEx(hFile, &cbFile) || cbFile.QuadPart <= kAttributeBytes ||
+        cbFile.QuadPart > MAXDWORD)
+    {
+        dwError = ERROR_ENVVAR_NOT_FOUND; // no variable bytes: not a variable
+    }
+    else
+    {
+        DWORD cbVariable = static_cast<DWORD>(cbFile.QuadPart) - kAttributeBytes;
+        DWORD dwAttributes = 0;
+        DWORD cbRead = 0;
+        if (cbVariable > nSize)
+            dwError = ERROR_INSUFFICIENT_BUFFER;
+        else if (!pBuffer)
+            dwError = ERROR_NOACCESS;
+        else if (!ReadFile(hFile, &dwAttributes, kAttributeBytes, &cbRead, nullptr) ||
+                 cbRead != kAttributeBytes ||
+                 !ReadFile(hFile, pBuffer, cbVariable, &cbRead, nullptr) || cbRead != cbVariable)
+            dwError = ERROR_READ_FAULT;
+        else
+            dwResult = cbVariable;
+    }
+    CloseHandle(hFile);
+    SetLastError(dwError);
+    return dwResult;
+}
+
+BOOL WINAPI SimSetFirmwareEnvironmentVariableA(LPCSTR lpName, LPCSTR lpGuid, PVOID pValue,
+                                               DWORD nSize)
+{
+    std::string path;
+    if (!Admit(lpName, lpGuid, &path))
+        return FALSE;
+    bool blExists = false;
+    if (!Writable(path, &blExists))
+        return FALSE;
+
+    if (nSize == 0)
+    {
+        if (!blExists)
+        {
+            SetLastError(ERROR_ENVVAR_NOT_FOUND);
+            return FALSE;
+        }
+        if (!DeleteFileA(path.c_str()))
+            return FALSE;
+        SetLastError(ERROR_SUCCESS);
+        return TRUE;
+    }
+    if (!pValue)
+    {
+        SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+
+    // Written beside the variable and renamed over it: a reader sees the old
+    // or the new variable, never half of one.
+    std::string tempPath = path + ".tmp" + std::to_string(GetCurrentProcessId());
+    HANDLE hFile = CreateFileA(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return FALSE;
+    const BYTE abAttributes[kAttributeBytes] = {kSimWriteAttributes & 0xFF, 0, 0, 0};
+    bool blOk = WriteAll(hFile, abAttributes, kAttributeBytes) &&
+                WriteAll(hFile, pValue, nSize) && FlushFileBuffers(hFile);
+    DWORD dwError = GetLastError();
+    CloseHandle(hFile);
+    if (blOk && MoveFileExA(tempPath.c_str(), path.c_str(),
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    {
+        SetLastError(ERROR_SUCCESS);
+        return TRUE;
+    }
+    if (blOk)
+        dwError = GetLastError();
+    DeleteFileA(tempPath.c_str());
+    SetLastError(dwError);
+    return FALSE;
+}

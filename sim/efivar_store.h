@@ -1,0 +1,19 @@
+// A simulated UEFI variable store behind the firmware-variable seam: what the
+// OS calls would do on a UEFI machine, kept as files in a folder.
+//
+// The folder is named by ARDENTIS_SIM_EFIVARS; one file per variable, named
+// "<Name>-<guid>", holding a 4-byte little-endian attribute word and then the
+// variable's bytes (the layout of Linux efivarfs). Without the folder the
+// machine is a legacy-BIOS one. Each call is judged in the order legacy,
+// privilege, parameters, then the variable.
+#pragma once
+
+#include <windows.h>
+
+constexpr const char* kSimStoreEnvVar = "ARDENTIS_SIM_EFIVARS";
+constexpr DWORD kSimWriteAttributes = 0x00000007; // non-volatile, boot and runtime access
+
+DWORD WINAPI SimGetFirmwareEnvironmentVariableA(LPCSTR lpName, LPCSTR lpGuid, PVOID pBuffer,
+                                                DWORD nSize);
+BOOL WINAPI SimSetFirmwareEnvironmentVariableA(LPCSTR lpName, LPCSTR lpGuid, PVOID pValue,
+                                               DWORD nSize);
