@@ -7,7 +7,7 @@
 
 class WMIGeneric : public EDABBlock
 {
-  public:
+public:
     ~WMIGeneric();
 
     // Releases the services and the locator and ends COM, once per connection.

@@ -24,7 +24,7 @@ std::vector<BYTE> WithAttributes(const std::vector<BYTE>& data, BYTE bAttributes
 
 class Commands : public ::testing::Test
 {
-  protected:
+protected:
     void SetUp() override
     {
         g_ToolSettings = ToolSettings();

@@ -26,7 +26,7 @@ DWORD SetError(LPCSTR pszName, LPCSTR pszGuid, PVOID pValue, DWORD nSize)
 
 class SimStore : public ::testing::Test
 {
-  protected:
+protected:
     void SetUp() override { SetPrivilege(true); }
     void TearDown() override { SetPrivilege(true); }
     ScopedStore store;

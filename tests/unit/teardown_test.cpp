@@ -16,7 +16,7 @@ namespace
 // Stands in for a WMI interface: the teardown only ever calls Release.
 class CountingUnknown : public IUnknown
 {
-  public:
+public:
     explicit CountingUnknown(std::string* pLog, const char* pszName)
         : m_pLog(pLog), m_pszName(pszName)
     {
@@ -34,7 +34,7 @@ class CountingUnknown : public IUnknown
         return 1;
     }
 
-  private:
+private:
     std::string* m_pLog;
     const char* m_pszName;
 };

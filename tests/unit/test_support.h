@@ -14,7 +14,7 @@ constexpr const char* kTestGuidFile = "ec87d643-eba4-4bb5-a1e5-3f3e36b20da9";
 // the lifetime of the object; removed with its files afterwards.
 class ScopedStore
 {
-  public:
+public:
     ScopedStore();
     ~ScopedStore();
     const std::string& Folder() const { return m_folder; }
@@ -25,7 +25,7 @@ class ScopedStore
     std::vector<std::string> Files() const;
     void SetReadOnly(const std::string& name, bool blReadOnly);
 
-  private:
+private:
     std::string m_folder;
 };
 
