@@ -30,16 +30,21 @@ demo() {
     echo
     echo "##### $(basename "$exe") #####"
     echo "\$ $(basename "$exe") -uefi -name $NAME -guid $GUID /Setvar 1A 5"
-    "$wine" "$exe" -uefi -name "$NAME" -guid "$GUID" /Setvar 1A 5 || true
-    echo "(exit code $?)"
+    local rc=0
+    "$wine" "$exe" -uefi -name "$NAME" -guid "$GUID" /Setvar 1A 5 || rc=$?
+    echo "(exit code $rc)"
     echo "\$ $(basename "$exe") -uefi -name $NAME -guid $GUID /Getvar dump.txt"
-    (cd "$store" && "$wine" "$exe" -uefi -name "$NAME" -guid "$GUID" /Getvar dump.txt) || true
+    rc=0
+    (cd "$store" && "$wine" "$exe" -uefi -name "$NAME" -guid "$GUID" /Getvar dump.txt) || rc=$?
+    echo "(exit code $rc)"
     echo "--- dump.txt ---"
     cat "$store/dump.txt"
     echo
     echo "----------------"
     echo "\$ $(basename "$exe") -uefi -name $NAME -guid $GUID /Delvar"
-    "$wine" "$exe" -uefi -name "$NAME" -guid "$GUID" /Delvar || true
+    rc=0
+    "$wine" "$exe" -uefi -name "$NAME" -guid "$GUID" /Delvar || rc=$?
+    echo "(exit code $rc)"
     echo "Variables left in the store: $(find "$store" -name "$NAME-*" | wc -l)"
     rm -rf "$store"
     unset ARDENTIS_SIM_EFIVARS
