@@ -12,6 +12,7 @@ Run by CTest once per architecture; see tests/e2e/CMakeLists.txt.
 """
 
 import argparse
+import errno
 import os
 import shlex
 import shutil
@@ -29,6 +30,7 @@ GUID = "{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9}"
 VAR_FILE = NAME + "-ec87d643-eba4-4bb5-a1e5-3f3e36b20da9"
 SIM_ENV = "ARDENTIS_SIM_EFIVARS"
 MAX_VARIABLE = 4194304
+SKIP_EXIT_CODE = 77  # SKIP_RETURN_CODE in tests/e2e/CMakeLists.txt
 
 FILL_CHAR = "."      # conprobe's blank cells
 FILL_ATTR = 0x1E     # conprobe's blank attribute
@@ -570,6 +572,16 @@ def main():
     parser.add_argument("--mutexholder", required=True)
     CFG, rest = parser.parse_known_args()
     CFG.program_name = os.path.basename(CFG.tool)
+    try:
+        subprocess.run([CFG.wine, "--version"], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+    except OSError as error:
+        if error.errno != errno.ENOEXEC:
+            raise
+        # A kernel without 32-bit support cannot start Wine's i386 loader:
+        # nothing of this architecture can run here. Say so; CTest shows a skip.
+        print("SKIPPED: %s cannot be executed on this machine (%s)" % (CFG.wine, error))
+        sys.exit(SKIP_EXIT_CODE)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 
