@@ -122,9 +122,11 @@ def probe(tmp, program, *args, store=None, stdout_file=None):
         os.unlink(report)
     command = [CFG.wine, CFG.conprobe, wine_path(report),
                wine_path(stdout_file) if stdout_file else "-", wine_path(program), *args]
+    env = wine_env(store)
+    env["SHELL"] = "/bin/sh"  # script runs the command through $SHELL -c
     proc = subprocess.run(["script", "-qec", shlex.join(command), "/dev/null"],
                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                          stderr=subprocess.PIPE, env=wine_env(store), timeout=120,
+                          stderr=subprocess.PIPE, env=env, timeout=120,
                           start_new_session=True)
     if proc.returncode != 0:
         raise AssertionError("conprobe failed with %d: %s" % (proc.returncode, proc.stderr))
