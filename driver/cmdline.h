@@ -43,9 +43,9 @@ void ConvertGuidText(ToolSettings& settings, const char* pszValue);
 
 enum class ActionKind
 {
-    Usage,              // help switch, or no command at all
-    ActMissing,         // "-act" as the last argument: exit -1
-    ActInvalid,         // "-act" value not 0x00, 0x01, 0xFF: exit -1
+    Usage,      // help switch, or no command at all
+    ActMissing, // "-act" as the last argument: exit -1
+    ActInvalid, // "-act" value not 0x00, 0x01, 0xFF: exit -1
     SetvarMissingArgs,
     Setvar,
     GetvarMissingFile,
@@ -56,9 +56,9 @@ enum class ActionKind
 struct SecondPassAction
 {
     ActionKind kind = ActionKind::Usage;
-    int32_t nOffset = 0;            // Setvar
-    uint8_t bData = 0;              // Setvar
-    const char* pszFile = nullptr;  // Getvar
+    int32_t nOffset = 0;           // Setvar
+    uint8_t bData = 0;             // Setvar
+    const char* pszFile = nullptr; // Getvar
 };
 
 // The first help switch or command decides; writes bActPolicy on the way.

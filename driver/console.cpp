@@ -23,9 +23,9 @@ constexpr DWORD kScreenCells = 2000; // 25 rows of 80 columns
 
 HANDLE ConsoleDevice()
 {
-    static HANDLE hConsole = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                         OPEN_EXISTING, 0, nullptr);
+    static HANDLE hConsole =
+        CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     return hConsole;
 }
 

@@ -7,10 +7,10 @@
 
 struct FirmwareVariableApi
 {
-    DWORD(WINAPI* pfnGetFirmwareEnvironmentVariableA)(LPCSTR lpName, LPCSTR lpGuid, PVOID pBuffer,
-                                                      DWORD nSize);
-    BOOL(WINAPI* pfnSetFirmwareEnvironmentVariableA)(LPCSTR lpName, LPCSTR lpGuid, PVOID pValue,
-                                                     DWORD nSize);
+    DWORD(WINAPI* pfnGetFirmwareEnvironmentVariableA)
+    (LPCSTR lpName, LPCSTR lpGuid, PVOID pBuffer, DWORD nSize);
+    BOOL(WINAPI* pfnSetFirmwareEnvironmentVariableA)
+    (LPCSTR lpName, LPCSTR lpGuid, PVOID pValue, DWORD nSize);
 };
 
 extern FirmwareVariableApi g_FirmwareVariableApi;

@@ -178,8 +178,8 @@ BOOL WINAPI SimSetFirmwareEnvironmentVariableA(LPCSTR lpName, LPCSTR lpGuid, PVO
     if (hFile == INVALID_HANDLE_VALUE)
         return FALSE;
     const BYTE abAttributes[kAttributeBytes] = {kSimWriteAttributes & 0xFF, 0, 0, 0};
-    bool blOk = WriteAll(hFile, abAttributes, kAttributeBytes) &&
-                WriteAll(hFile, pValue, nSize) && FlushFileBuffers(hFile);
+    bool blOk = WriteAll(hFile, abAttributes, kAttributeBytes) && WriteAll(hFile, pValue, nSize) &&
+                FlushFileBuffers(hFile);
     DWORD dwError = GetLastError();
     CloseHandle(hFile);
     if (blOk && MoveFileExA(tempPath.c_str(), path.c_str(),

@@ -154,9 +154,24 @@ TEST(FirstPass, GuidConversionCountsNonDigitsAsZero)
 TEST(FirstPass, EveryOptionOfTheTable)
 {
     ToolSettings s;
-    Args a{"$$", "/GPIOR", "-pwmi", "-retry", "12", "-usevar", "-readbootorder", "-debug",
-           "-securityboot", "sb.bin", "-searchstring", "Boot", "-setvalue", "1f", "-offset",
-           "0x2A", "-LOAD", "def.txt"};
+    Args a{"$$",
+           "/GPIOR",
+           "-pwmi",
+           "-retry",
+           "12",
+           "-usevar",
+           "-readbootorder",
+           "-debug",
+           "-securityboot",
+           "sb.bin",
+           "-searchstring",
+           "Boot",
+           "-setvalue",
+           "1f",
+           "-offset",
+           "0x2A",
+           "-LOAD",
+           "def.txt"};
     ASSERT_EQ(First(a, s), FirstPassResult::Ok);
     EXPECT_EQ(s.nRetry, 12);
     EXPECT_TRUE(s.blUseVar);
@@ -189,8 +204,8 @@ TEST(FirstPass, RequiredFileNameMissing)
 
 TEST(FirstPass, OptionalValuesAsLastArgumentAreIgnored)
 {
-    for (const char* pszOption : {"-searchstring", "-setvalue", "-offset", "-retry", "-name",
-                                  "-guid"})
+    for (const char* pszOption :
+         {"-searchstring", "-setvalue", "-offset", "-retry", "-name", "-guid"})
     {
         ToolSettings s;
         g_nNameBlockAllocs = 0;
@@ -306,10 +321,10 @@ TEST(SecondPass, ActPolicyValues)
         ActionKind kind;
         uint8_t bPolicy;
     } rows[] = {
-        {"2", ActionKind::ActInvalid, 0x02},   {"ff", ActionKind::Getvar, 0xFF},
-        {"1", ActionKind::Getvar, 0x01},       {"0", ActionKind::Getvar, 0x00},
-        {"100", ActionKind::Getvar, 0x00},     {"1FF", ActionKind::Getvar, 0xFF},
-        {"zz", ActionKind::Getvar, 0x00},      {"-1", ActionKind::Getvar, 0xFF},
+        {"2", ActionKind::ActInvalid, 0x02}, {"ff", ActionKind::Getvar, 0xFF},
+        {"1", ActionKind::Getvar, 0x01},     {"0", ActionKind::Getvar, 0x00},
+        {"100", ActionKind::Getvar, 0x00},   {"1FF", ActionKind::Getvar, 0xFF},
+        {"zz", ActionKind::Getvar, 0x00},    {"-1", ActionKind::Getvar, 0xFF},
     };
     for (const Row& row : rows)
     {

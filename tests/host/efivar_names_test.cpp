@@ -28,7 +28,7 @@ TEST(EfivarNames, NamesThatCouldLeaveTheFolderAreRefused)
     EXPECT_TRUE(IsStorableName("Setup"));
     EXPECT_TRUE(IsStorableName("Boot0001"));
     EXPECT_TRUE(IsStorableName("")); // stored as "-<guid>"
-    for (const char* psz : {"..\\x", "a/b", "C:x", "a*", "a?", "a\"", "a<", "a>", "a|", ".",
-                            "..", "a\x01"})
+    for (const char* psz :
+         {"..\\x", "a/b", "C:x", "a*", "a?", "a\"", "a<", "a>", "a|", ".", "..", "a\x01"})
         EXPECT_FALSE(IsStorableName(psz)) << psz;
 }

@@ -1,0 +1,35 @@
+# Shared by the project's scripts: paths and the Wine environment.
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export WINEPREFIX="${ARDENTIS_WINEPREFIX:-$ROOT/build/wineprefix}"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+WINE64=/usr/lib/wine/wine64
+WINE32=/usr/lib/wine/wine
+WINESERVER=/usr/lib/wine/wineserver
+
+# 32-bit Windows programs need Wine's 32-bit loader, a 32-bit Linux program.
+# Some kernels refuse those ("Exec format error"): then the i386 programs are
+# built and checked, but cannot be run on this machine.
+can_run_i386() {
+    local dir
+    dir=$(mktemp -d)
+    printf '.globl _start\n_start:\n mov $1,%%eax\n xor %%ebx,%%ebx\n int $0x80\n' > "$dir/t.s"
+    local ok=1
+    if as --32 "$dir/t.s" -o "$dir/t.o" 2>/dev/null && ld -m elf_i386 "$dir/t.o" -o "$dir/t" 2>/dev/null &&
+        "$dir/t" 2>/dev/null; then
+        ok=0
+    fi
+    rm -rf "$dir"
+    return $ok
+}
+
+# Starts the prefix's wineserver and warms it: a cold one makes every test
+# start slowly or inherit Wine's background services.
+wine_warm() {
+    "$WINESERVER" -p 2>/dev/null || true  # already running is fine
+    "$WINE64" cmd /c exit >/dev/null 2>&1 || true
+}
+
+wine_stop() {
+    "$WINESERVER" -k 2>/dev/null || true
+}

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the pure logic natively under ASan
+# and UBSan, the unit and end-to-end tests of both Windows targets under
+# Wine, and the checks of the executables as files.
+set -euo pipefail
+. "$(dirname "$0")/common.sh"
+
+"$ROOT/scripts/install-deps.sh"
+cd "$ROOT"
+trap wine_stop EXIT
+
+echo "== host: pure logic under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset host >/dev/null
+cmake --build --preset host
+ctest --preset host
+
+wine_warm
+echo "== win64: x86-64 under Wine"
+cmake --preset win64 >/dev/null
+cmake --build --preset win64
+ctest --preset win64
+
+echo "== win32: i386"
+cmake --preset win32 >/dev/null
+cmake --build --preset win32
+if can_run_i386; then
+    ctest --preset win32
+else
+    echo "i386 tests built in build/win32 but not run: this kernel does not run 32-bit programs"
+fi
+
+echo "== the executables as files"
+"$ROOT/scripts/check-binaries.sh"
