@@ -1,0 +1,591 @@
+#!/usr/bin/python3
+"""End-to-end tests: the real executables of one architecture under Wine.
+
+Standard output is captured from plain runs (no console: the banner and the
+return-code line then go nowhere). What a person sees on the screen is read
+back from the console's screen buffer by conprobe, started under `script` so
+that a console exists even without a terminal. Exit codes: the Linux side
+sees -1 as 255, so -1 is asserted through the console's return-code line,
+conprobe's GetExitCodeProcess and a batch file run by Wine's cmd.
+
+Run by CTest once per architecture; see tests/e2e/CMakeLists.txt.
+"""
+
+import argparse
+import errno
+import os
+import shlex
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+CFG = None  # the command line: programs, Wine loader and prefix
+
+NAME = "Setup"
+GUID = "{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9}"
+VAR_FILE = NAME + "-ec87d643-eba4-4bb5-a1e5-3f3e36b20da9"
+SIM_ENV = "ARDENTIS_SIM_EFIVARS"
+MAX_VARIABLE = 4194304
+SKIP_EXIT_CODE = 77  # SKIP_RETURN_CODE in tests/e2e/CMakeLists.txt
+
+FILL_CHAR = "."      # conprobe's blank cells
+FILL_ATTR = 0x1E     # conprobe's blank attribute
+BANNER_ATTR = 0x07
+COLUMNS = 80
+SCREEN_ROWS = 25     # the tool's 2000-cell fill
+
+BUILD_DATE = "Build DATE: 2016-12-05"
+PRODUCT = "Windows Nelvrik, Copyright by Kalvorin Rev1.11_For_QUVAR"
+BANNER_TEXTS = BUILD_DATE + PRODUCT + "KALVORIN" + "OPHEL" + "=" * COLUMNS
+
+LEGACY = b"Windows was installed using legacy BIOS.\r\n"
+
+
+def return_code_line(code):
+    return "\n" + " " * 33 + "Return_Code=%d \n" % code
+
+
+def usage_text(program):
+    return (
+        "%s <-Sw1> <...> [/Command1] [...] ... <Parameter1> <...> ... \r\n" % program
+        + " /SETvar <Offset> <Data> : set variable data. \r\n"
+        " /GETvar <File> : get variable data. \r\n"
+        "  -name <Name> : Variable name for /SETvar and /GETvar used.\r\n"
+        "  -guid <GUID> : Variable GUID for /SETvar and /GETvar used.\r\n"
+        "Return Code: OK(0), ERROR(255)\r\n"
+    ).encode()
+
+
+def name_lines(name=NAME, guid=GUID, space=""):
+    return ("Name=%s%s\r\nGUID=%s%s\r\n" % (name, space, guid, space)).encode()
+
+
+def dump_text(data):
+    lines = ("".join("%02X " % b for b in data[i:i + 16]) for i in range(0, len(data), 16))
+    return "\r\n".join(lines).encode()
+
+
+def wine_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def wine_env(store=None):
+    env = {k: v for k, v in os.environ.items() if k != SIM_ENV}
+    env.update(WINEPREFIX=CFG.wineprefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    if store is not None:
+        env[SIM_ENV] = store
+    return env
+
+
+def run(program, *args, store=None, timeout=60):
+    """Runs a program under Wine without a console; returns (code, stdout)."""
+    proc = subprocess.run([CFG.wine, program, *args], stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          env=wine_env(store), timeout=timeout)
+    return proc.returncode, proc.stdout
+
+
+class Screen:
+    """What conprobe read back: rows of text, rows of attributes, the cursor
+    and the child's exit code (signed, as Windows reports it)."""
+
+    def __init__(self, report):
+        self.text, self.attr = {}, {}
+        with open(report, "r", encoding="ascii") as f:
+            for line in f:
+                key, rest = line.rstrip("\n").split(" ", 1)
+                if key == "text":
+                    row, hexed = rest.split(" ")
+                    self.text[int(row)] = bytes.fromhex(hexed).decode("latin-1")
+                elif key == "attr":
+                    row, hexed = rest.split(" ")
+                    self.attr[int(row)] = [int(hexed[i:i + 4], 16) for i in range(0, len(hexed), 4)]
+                elif key == "exit":
+                    self.exit = int(rest)
+                elif key == "cursor":
+                    self.cursor = tuple(int(v) for v in rest.split())
+                elif key == "size":
+                    self.size = tuple(int(v) for v in rest.split())
+                elif key == "fill":
+                    self.fill = tuple(int(v, 16) for v in rest.split())
+
+
+def probe(tmp, program, *args, store=None, stdout_file=None):
+    """Runs program as conprobe's child in a fresh console, the way CI has
+    it: no terminal, standard input /dev/null, a session of its own."""
+    report = os.path.join(tmp, "screen.txt")
+    if os.path.exists(report):
+        os.unlink(report)
+    command = [CFG.wine, CFG.conprobe, wine_path(report),
+               wine_path(stdout_file) if stdout_file else "-", wine_path(program), *args]
+    env = wine_env(store)
+    env["SHELL"] = "/bin/sh"  # script runs the command through $SHELL -c
+    proc = subprocess.run(["script", "-qec", shlex.join(command), "/dev/null"],
+                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.PIPE, env=env, timeout=120,
+                          start_new_session=True)
+    if proc.returncode != 0:
+        raise AssertionError("conprobe failed with %d: %s" % (proc.returncode, proc.stderr))
+    return Screen(report)
+
+
+class Grid:
+    """The expected screen: cells and attributes, written the way the
+    console writes a stream (line feed to the next row's start, carriage
+    return to the row's start, wrap at the last column)."""
+
+    def __init__(self, rows, char=FILL_CHAR, attr=FILL_ATTR):
+        self.chars = [[char] * COLUMNS for _ in range(rows)]
+        self.attrs = [[attr] * COLUMNS for _ in range(rows)]
+        self.x = self.y = 0
+
+    def fill(self, rows, char, attr):
+        for y in range(rows):
+            self.chars[y] = [char] * COLUMNS
+            self.attrs[y] = [attr] * COLUMNS
+
+    def at(self, x, y, text):
+        self.x, self.y = x, y
+        self.write(text)
+
+    def write(self, text):
+        for ch in text:
+            if ch == "\n":
+                self.x, self.y = 0, self.y + 1
+            elif ch == "\r":
+                self.x = 0
+            else:
+                self.chars[self.y][self.x] = ch
+                self.attrs[self.y][self.x] = BANNER_ATTR
+                self.x += 1
+                if self.x == COLUMNS:
+                    self.x, self.y = 0, self.y + 1
+
+    def row(self, y):
+        return "".join(self.chars[y])
+
+
+class E2ECase(unittest.TestCase):
+    maxDiff = None
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="ardentis-e2e-")
+        self.addCleanup(shutil.rmtree, self.tmp, ignore_errors=True)
+        self.store = os.path.join(self.tmp, "efivars")
+        os.mkdir(self.store)
+        self.var_path = os.path.join(self.store, VAR_FILE)
+
+    def make_variable(self, data, attributes=0x27):
+        with open(self.var_path, "wb") as f:
+            f.write(struct.pack("<I", attributes) + bytes(data))
+
+    def variable_file(self):
+        with open(self.var_path, "rb") as f:
+            return f.read()
+
+    def file_bytes(self, path):
+        with open(path, "rb") as f:
+            return f.read()
+
+    def assertScreen(self, screen, grid):
+        """Every row of the screen buffer, text and attributes."""
+        self.assertEqual(screen.size, (COLUMNS, len(grid.chars)))
+        for y in range(len(grid.chars)):
+            self.assertEqual(screen.text[y], grid.row(y), "text of row %d" % y)
+            self.assertEqual(screen.attr[y], grid.attrs[y], "attributes of row %d" % y)
+
+
+class CommandLineOutputTests(E2ECase):
+    """Standard output and exit codes of runs that need no firmware."""
+
+    def test_no_arguments_prints_usage_and_fails(self):
+        self.assertEqual(run(CFG.tool), (255, usage_text(CFG.program_name)))
+
+    def test_help_wins_over_a_later_command(self):
+        code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, "/HELP", "/Delvar",
+                        store=self.store)
+        self.assertEqual((code, out), (255, usage_text(CFG.program_name)))
+
+    def test_missing_file_name_stops_before_anything_else(self):
+        self.assertEqual(run(CFG.tool, "/Getvar", "x", "-savedef"),
+                         (255, b"Please input file name.\r\n"))
+        self.assertFalse(os.path.exists(os.path.join(self.tmp, "x")))
+
+    def test_act_errors_end_the_run_before_the_command(self):
+        out_file = os.path.join(self.tmp, "out.txt")
+        self.make_variable(b"\x01")
+        # The Linux side sees -1 as 255; ScreenTests and BatchTests see -1.
+        self.assertEqual(run(CFG.sim_tool, "-act", "2", "-uefi", "-name", NAME, "-guid", GUID,
+                             "/Getvar", wine_path(out_file), store=self.store),
+                         (255, b"Please input the correct parameter with -act.\r\n"))
+        self.assertFalse(os.path.exists(out_file))
+        self.assertEqual(run(CFG.tool, "-act"), (255, b"The parameter error\r\n"))
+
+    def test_command_argument_errors(self):
+        self.assertEqual(run(CFG.tool, "/Setvar", "10"),
+                         (255, b"The parameter error. Please use /Setvar <offset> <data>.\r\n"))
+        self.assertEqual(run(CFG.tool, "/getvar"),
+                         (255, b"The parameter error. Please use /Getvar <filename>.\r\n"))
+
+    def test_valueless_and_overlong_options_are_harmless(self):
+        # Over-long values are cut to their fields; the run then finds no
+        # command and shows the usage.
+        code, out = run(CFG.tool, "-savedef", "A" * 300, "-securityboot", "B" * 300,
+                        "-searchstring", "C" * 300, "-guid", "d" * 600, "-name", "E" * 3000,
+                        "-retry")
+        self.assertEqual((code, out), (255, usage_text(CFG.program_name)))
+        # -name and -guid without a value after -uefi leave the earlier ones.
+        self.make_variable(b"\xab")
+        out_file = os.path.join(self.tmp, "out.txt")
+        code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, "/Getvar",
+                        wine_path(out_file), "-name", store=self.store)
+        self.assertEqual(code, 0, out)
+        code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, "/Getvar",
+                        wine_path(out_file), "-guid", store=self.store)
+        self.assertEqual((code, out),
+                         (0, name_lines(space=" ") + b"Get variable and save to file success.\r\n"))
+        self.assertEqual(self.file_bytes(out_file), b"AB ")
+
+
+class LegacyBiosTests(E2ECase):
+    """The release program on plain Wine, and the simulator without a store."""
+
+    def test_release_program_takes_the_legacy_path(self):
+        self.make_variable(bytes(18))
+        before = self.variable_file()
+        # The release program reads no environment variable: a store named
+        # for the simulator changes nothing.
+        code, out = run(CFG.tool, "-uefi", "-name", NAME, "-guid", GUID, "/Setvar", "1A", "5",
+                        store=self.store)
+        self.assertEqual((code, out), (255, b"Offset = 001A, Data = 05\r\n" + name_lines() + LEGACY))
+        code, out = run(CFG.tool, "-uefi", "-name", NAME, "-guid", GUID, "/Delvar",
+                        store=self.store)
+        self.assertEqual((code, out), (255, name_lines() + LEGACY))
+        self.assertEqual(self.variable_file(), before)
+
+    def test_legacy_dump_leaves_an_empty_file(self):
+        out_file = os.path.join(self.tmp, "out.txt")
+        with open(out_file, "wb") as f:
+            f.write(b"old contents")
+        # The dump prints the name lines only after the probe.
+        self.assertEqual(run(CFG.tool, "-uefi", "-name", NAME, "-guid", GUID, "/Getvar",
+                             wine_path(out_file)), (255, LEGACY))
+        self.assertEqual(self.file_bytes(out_file), b"")
+
+    def test_simulator_without_a_store_is_legacy(self):
+        out_file = os.path.join(self.tmp, "out.txt")
+        for store in (None, os.path.join(self.tmp, "no-such-folder")):
+            with self.subTest(store=store):
+                self.assertEqual(run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID,
+                                     "/Getvar", wine_path(out_file), store=store), (255, LEGACY))
+
+
+class VariableCommandTests(E2ECase):
+    """The three commands over the simulated store, whole processes."""
+
+    def test_setvar_getvar_delvar_round_trip(self):
+        data = bytearray(range(18))
+        self.make_variable(data)
+        out_file = os.path.join(self.tmp, "dump.txt")
+
+        code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, "/Setvar", "11",
+                        "a5", store=self.store)
+        self.assertEqual((code, out), (0, b"Offset = 0011, Data = A5\r\n" + name_lines()
+                                       + b"Set variable success!\r\n"))
+        data[0x11] = 0xA5
+        self.assertEqual(self.variable_file(), struct.pack("<I", 7) + data)
+        # Replaced through a temporary file that must not stay behind.
+        self.assertEqual(os.listdir(self.store), [VAR_FILE])
+
+        # A Wine path names the store as well as a Unix one.
+        code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, "/Getvar",
+                        wine_path(out_file), store=wine_path(self.store))
+        self.assertEqual((code, out), (0, name_lines(space=" ")
+                                       + b"Get variable and save to file success.\r\n"))
+        self.assertEqual(self.file_bytes(out_file),
+                         b"00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F \r\n10 A5 ")
+
+        code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, "/Delvar",
+                        store=self.store)
+        self.assertEqual((code, out), (0, name_lines() + b"Set variable success!\r\n"))
+        self.assertEqual(os.listdir(self.store), [])
+
+        # Gone: the dump reports the missing variable and empties its file.
+        code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, "/Getvar",
+                        wine_path(out_file), store=self.store)
+        self.assertEqual((code, out), (255, name_lines(space=" ")
+                                       + b"GetVariable Error Code=203\r\nGet variable failed!\r\n"))
+        self.assertEqual(self.file_bytes(out_file), b"")
+        code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, "/Delvar",
+                        store=self.store)
+        self.assertEqual((code, out), (255, name_lines()
+                                       + b"GetVariable Error Code=203\r\nGet variable failed!\r\n"))
+
+    def test_setvar_of_the_same_value_still_writes(self):
+        self.make_variable(b"\x10\x20\x30", attributes=0x27)
+        code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, "/Setvar", "2",
+                        "30", store=self.store)
+        self.assertEqual(code, 0, out)
+        # The write gives the variable the store's write attributes.
+        self.assertEqual(self.variable_file(), b"\x07\x00\x00\x00\x10\x20\x30")
+
+    def test_offsets_outside_the_variable_write_nothing(self):
+        self.make_variable(bytes(18))
+        before = self.variable_file()
+        for offset, shown in (("12", "0012"), ("-1", "FFFFFFFF"), ("FFFF", "FFFF")):
+            with self.subTest(offset=offset):
+                code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, "/Setvar",
+                                offset, "1", store=self.store)
+                self.assertEqual((code, out), (255, ("Offset = %s, Data = 01\r\n" % shown).encode()
+                                               + name_lines()
+                                               + b"Offset out of range! Variable size=18\r\n"))
+                self.assertEqual(self.variable_file(), before)
+
+    def test_write_protected_variable_is_kept(self):
+        self.make_variable(b"\x01\x02")
+        before = self.variable_file()
+        os.chmod(self.var_path, 0o444)
+        for args, prefix in ((("/Setvar", "0", "ff"), b"Offset = 0000, Data = FF\r\n"),
+                             (("/Delvar",), b"")):
+            with self.subTest(command=args[0]):
+                code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, *args,
+                                store=self.store)
+                self.assertEqual((code, out), (255, prefix + name_lines()
+                                               + b"Set variable fail. Error code=13\r\n"))
+                self.assertEqual(self.variable_file(), before)
+
+    def test_unset_name_and_guid_are_shown_and_rejected(self):
+        self.make_variable(b"\x01")
+        out_file = os.path.join(self.tmp, "out.txt")
+        # Without a preceding -uefi the name and GUID do not reach the command.
+        code, out = run(CFG.sim_tool, "-name", NAME, "-guid", GUID, "/Getvar",
+                        wine_path(out_file), store=self.store)
+        self.assertEqual((code, out), (255, name_lines("(not set)", "(not set)", " ")
+                                       + b"GetVariable Error Code=87\r\nGet variable failed!\r\n"))
+        self.assertEqual(self.file_bytes(out_file), b"")
+
+    def test_largest_variable_dumps_and_a_larger_one_is_refused(self):
+        data = bytes((i * 7 + (i >> 8)) & 0xFF for i in range(MAX_VARIABLE))
+        self.make_variable(data)
+        out_file = os.path.join(self.tmp, "dump.txt")
+        code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, "/Getvar",
+                        wine_path(out_file), store=self.store)
+        self.assertEqual(code, 0, out)
+        dumped = self.file_bytes(out_file)
+        self.assertEqual(len(dumped), 3 * MAX_VARIABLE + 2 * (MAX_VARIABLE // 16 - 1))
+        self.assertEqual(dumped, dump_text(data))
+
+        self.make_variable(data + b"\x00")
+        code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, "/Getvar",
+                        wine_path(out_file), store=self.store)
+        self.assertEqual((code, out), (255, name_lines(space=" ")
+                                       + b"GetVariable Error Code=122\r\nGet variable failed!\r\n"))
+        self.assertEqual(self.file_bytes(out_file), b"")
+
+    def test_failed_dump_write_is_reported(self):
+        self.make_variable(bytes(range(256)) * 64)
+        code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, "/Getvar",
+                        "Z:\\dev\\full", store=self.store)
+        self.assertEqual((code, out), (255, name_lines(space=" ") + b"Write to file failed!\r\n"))
+
+
+class ScreenTests(E2ECase):
+    """The console as a person sees it, read back from the screen buffer."""
+
+    ROWS = 50  # conprobe's screen buffer
+
+    def banner_grid(self):
+        """A screen after DrawBanner with standard output on the console."""
+        grid = Grid(self.ROWS)
+        grid.fill(SCREEN_ROWS, " ", BANNER_ATTR)
+        grid.at(28, 0, BUILD_DATE)
+        grid.at(11, 1, PRODUCT)
+        grid.at(0, 1, "KALVORIN")
+        grid.at(74, 1, "OPHEL")
+        grid.at(0, 2, "=" * COLUMNS)
+        grid.x, grid.y = 0, 3
+        return grid
+
+    def test_banner_usage_and_return_code_on_the_console(self):
+        screen = probe(self.tmp, CFG.tool)
+        self.assertEqual(screen.exit, 255)
+        self.assertEqual(screen.fill, (ord(FILL_CHAR), FILL_ATTR))
+        # The banner's cells, spelt out.
+        self.assertEqual(screen.text[0], " " * 28 + BUILD_DATE + " " * 30)
+        self.assertEqual(screen.text[1], "KALVORIN" + " " * 3 + PRODUCT + " " * 7 + "OPHEL ")
+        self.assertEqual(screen.text[2], "=" * COLUMNS)
+        # Attribute 7 over exactly the 25 rows of 80 columns, nothing below.
+        for y in range(self.ROWS):
+            self.assertEqual(set(screen.attr[y]), {BANNER_ATTR if y < SCREEN_ROWS else FILL_ATTR},
+                             "attributes of row %d" % y)
+        # Usage from row 3, then the return-code line on a row of its own.
+        grid = self.banner_grid()
+        grid.write(usage_text(CFG.program_name).decode().replace("\r\n", "\n"))
+        grid.write(return_code_line(255))
+        self.assertEqual(screen.text[10], " " * 33 + "Return_Code=255 " + " " * 31)
+        self.assertScreen(screen, grid)
+        self.assertEqual(screen.cursor, (0, 11))
+
+    def test_act_error_shows_minus_one(self):
+        screen = probe(self.tmp, CFG.tool, "-act", "2")
+        self.assertEqual(screen.exit, -1)
+        grid = self.banner_grid()
+        grid.write("Please input the correct parameter with -act.\n" + return_code_line(-1))
+        self.assertScreen(screen, grid)
+
+    def test_command_output_and_console_lines_keep_their_order(self):
+        self.make_variable(bytes(4))
+        screen = probe(self.tmp, CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID,
+                       "/Setvar", "3", "7e", store=self.store)
+        self.assertEqual(screen.exit, 0)
+        grid = self.banner_grid()
+        grid.write("Offset = 0003, Data = 7E\nName=%s\nGUID=%s\nSet variable success!\n"
+                   % (NAME, GUID) + return_code_line(0))
+        self.assertScreen(screen, grid)
+        self.assertEqual(self.variable_file(), b"\x07\x00\x00\x00\x00\x00\x00\x7e")
+
+    def test_redirected_output_leaves_the_console_texts_in_sequence(self):
+        out_file = os.path.join(self.tmp, "stdout.txt")
+        screen = probe(self.tmp, CFG.tool, stdout_file=out_file)
+        self.assertEqual(screen.exit, 255)
+        self.assertEqual(self.file_bytes(out_file), usage_text(CFG.program_name))
+        # The fill and cursor moves act on standard output and fail; the
+        # banner (drawn twice: once more by the usage) follows the cursor.
+        grid = Grid(self.ROWS)
+        grid.write(BANNER_TEXTS * 2 + return_code_line(255))
+        self.assertScreen(screen, grid)
+
+    def test_missing_file_name_shows_no_banner(self):
+        out_file = os.path.join(self.tmp, "stdout.txt")
+        screen = probe(self.tmp, CFG.tool, "-savedef", stdout_file=out_file)
+        self.assertEqual(screen.exit, 255)
+        self.assertEqual(self.file_bytes(out_file), b"Please input file name.\r\n")
+        grid = Grid(self.ROWS)
+        grid.write(return_code_line(255))
+        self.assertScreen(screen, grid)
+
+    def test_dump_file_open_error_goes_to_the_console(self):
+        out_file = os.path.join(self.tmp, "stdout.txt")
+        dump = os.path.join(self.tmp, "no-such-folder", "dump.txt")
+        screen = probe(self.tmp, CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID,
+                       "/Getvar", wine_path(dump), store=self.store, stdout_file=out_file)
+        self.assertEqual(screen.exit, 255)
+        self.assertEqual(self.file_bytes(out_file), b"")
+        grid = Grid(self.ROWS)
+        grid.write(BANNER_TEXTS + "\n ERROR !! Can't Open File !!\n\r" + return_code_line(255))
+        self.assertScreen(screen, grid)
+
+
+class InstanceLockTests(E2ECase):
+    """Two instances and the "ACCESS_BIOS_ROM" mutex."""
+
+    def test_loser_gives_up_after_ten_seconds_and_a_waiter_gets_in(self):
+        self.make_variable(b"\x5a\xa5")
+        holder = subprocess.Popen([CFG.wine, CFG.mutexholder], stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                  env=wine_env())
+        self.addCleanup(holder.kill)
+        self.assertEqual(holder.stdout.readline(), b"held\r\n")
+
+        # The loser would delete the variable if it ever got the lock.
+        started = time.monotonic()
+        loser = subprocess.Popen([CFG.wine, CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID,
+                                  "/Delvar"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                 stderr=subprocess.DEVNULL, env=wine_env(self.store))
+        self.addCleanup(loser.kill)
+        time.sleep(4)
+        out_file = os.path.join(self.tmp, "dump.txt")
+        waiter_started = time.monotonic()
+        waiter = subprocess.Popen([CFG.wine, CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID,
+                                   "/Getvar", wine_path(out_file)], stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                  env=wine_env(self.store))
+        self.addCleanup(waiter.kill)
+
+        out, _ = loser.communicate(timeout=40)
+        lost_after = time.monotonic() - started
+        self.assertEqual((loser.returncode, out), (255, b"ARDENTIS: Another process running."))
+        self.assertGreaterEqual(lost_after, 9.5)
+        self.assertLess(lost_after, 30)
+        self.assertTrue(os.path.exists(self.var_path))
+
+        # The waiter is still trying; the holder ends within its ten seconds.
+        self.assertIsNone(waiter.poll())
+        holder.stdin.write(b"go\n")
+        holder.stdin.close()
+        self.assertEqual(holder.wait(timeout=20), 0)
+        out, _ = waiter.communicate(timeout=20)
+        self.assertEqual((waiter.returncode, out), (0, name_lines(space=" ")
+                                                    + b"Get variable and save to file success.\r\n"))
+        self.assertGreaterEqual(time.monotonic() - waiter_started, 5)
+        self.assertEqual(self.file_bytes(out_file), b"5A A5 ")
+
+
+class BatchFileTests(E2ECase):
+    """What a batch file on a fleet PC sees of the exit codes."""
+
+    def test_errorlevel_for_success_failure_and_parameter_error(self):
+        self.make_variable(b"\x01")
+        tool = wine_path(CFG.sim_tool)
+        dump = wine_path(os.path.join(self.tmp, "dump.txt"))
+        lines = [
+            "@echo off",
+            '"%s" -uefi -name %s -guid %s /Getvar "%s" > nul' % (tool, NAME, GUID, dump),
+            "echo ok=%ERRORLEVEL%",
+            "if errorlevel 1 echo ok-at-least-1",
+            '"%s" -uefi -name Missing -guid %s /Delvar > nul' % (tool, GUID),
+            "echo fail=%ERRORLEVEL%",
+            "if errorlevel 255 echo fail-at-least-255",
+            '"%s" -act 2 /Delvar > nul' % tool,
+            "echo act=%ERRORLEVEL%",
+            "if errorlevel 1 echo act-at-least-1",
+            "if %ERRORLEVEL% == -1 echo act-is-minus-one",
+            "exit /b 0",
+        ]
+        batch = os.path.join(self.tmp, "check.bat")
+        with open(batch, "wb") as f:
+            f.write(("\r\n".join(lines) + "\r\n").encode())
+        proc = subprocess.run([CFG.wine, "cmd", "/c", wine_path(batch)], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              env=wine_env(self.store), timeout=60)
+        self.assertEqual(proc.stdout.decode().replace("\r\n", "\n"),
+                         "ok=0\nfail=255\nfail-at-least-255\nact=-1\nact-is-minus-one\n")
+        self.assertTrue(os.path.exists(self.var_path))
+
+
+def setUpModule():
+    # A warm wineserver: the first Wine start of a run is slow.
+    subprocess.run([CFG.wine, "cmd", "/c", "exit"], env=wine_env(), stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+
+def main():
+    global CFG
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--wine", required=True, help="Wine loader for this architecture")
+    parser.add_argument("--wineprefix", required=True)
+    parser.add_argument("--tool", required=True, help="release program")
+    parser.add_argument("--sim-tool", required=True, help="program on the simulated store")
+    parser.add_argument("--conprobe", required=True)
+    parser.add_argument("--mutexholder", required=True)
+    CFG, rest = parser.parse_known_args()
+    CFG.program_name = os.path.basename(CFG.tool)
+    try:
+        subprocess.run([CFG.wine, "--version"], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+    except OSError as error:
+        if error.errno != errno.ENOEXEC:
+            raise
+        # A kernel without 32-bit support cannot start Wine's i386 loader:
+        # nothing of this architecture can run here. Say so; CTest shows a skip.
+        print("SKIPPED: %s cannot be executed on this machine (%s)" % (CFG.wine, error))
+        sys.exit(SKIP_EXIT_CODE)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
