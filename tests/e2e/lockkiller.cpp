@@ -3,11 +3,13 @@
 //
 // Starts the program, waits until "ACCESS_BIOS_ROM" exists and is owned,
 // freezes the program's main thread, checks that the mutex is still owned
-// (so the kill cannot land after the program let go), prints "held", waits
-// for a line on standard input (the test starts the next instance meanwhile)
-// and ends the program with TerminateProcess, as Task Manager or taskkill /f
-// would: no exit routine runs and the mutex is left abandoned. It then
-// prints "killed <exit code>".
+// (so the kill cannot land after the program let go), prints "held", and
+// waits for a line on standard input (the test starts the next instance
+// meanwhile). "kill" ends the program with TerminateProcess, as Task Manager
+// or taskkill /f would: no exit routine runs and the mutex is left
+// abandoned. "wait" leaves the kill to the test (a signal to the program's
+// Wine process) and only waits for the end. Either way it then prints
+// "killed <exit code>".
 //
 // Usage: lockkiller <program> [arguments...]
 // Exit codes: 0 killed as described; 2 bad usage; 3 program not started;
@@ -16,6 +18,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace
@@ -119,9 +122,10 @@ int main(int argc, char** argv)
     printf("held\n");
     fflush(stdout);
 
-    char szLine[16];
+    char szLine[16] = "";
     fgets(szLine, sizeof szLine, stdin);
-    if (!TerminateProcess(process.hProcess, 9) ||
+    bool blKill = strncmp(szLine, "wait", 4) != 0;
+    if ((blKill && !TerminateProcess(process.hProcess, 9)) ||
         WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0)
     {
         fprintf(stderr, "lockkiller: kill failed (error %lu)\n", GetLastError());

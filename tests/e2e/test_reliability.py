@@ -85,9 +85,16 @@ class ContentionTests(ReliabilityCase):
                 self.assertNoTemporaryFiles()
 
     def test_instance_killed_holding_the_lock_does_not_block_the_next(self):
+        # The victim is frozen while it owns the mutex, then ended without its
+        # exit routine: by TerminateProcess (what taskkill /f does on Windows,
+        # the mutex left abandoned) and by SIGKILL to its Wine process (the
+        # process vanishes under the wineserver, as in a crash of Wine itself).
+        for mode in ("kill", "wait"):
+            with self.subTest(kill="TerminateProcess" if mode == "kill" else "SIGKILL"):
+                self.kill_holder_and_follow(mode)
+
+    def kill_holder_and_follow(self, mode):
         self.make_variable(bytes(8))
-        # The victim is frozen while it owns the mutex and then ended with
-        # TerminateProcess: no ExitTool, no CloseHandle of its own.
         killer = subprocess.Popen(
             [e2e.CFG.wine, e2e.CFG.lockkiller, wine_path(e2e.CFG.sim_tool), "-uefi", "-name",
              NAME, "-guid", GUID, "/Setvar", "1", "11"],
@@ -107,9 +114,14 @@ class ContentionTests(ReliabilityCase):
         time.sleep(1.5)  # the next instance is now retrying
         self.assertIsNone(nxt.poll())
         killed_at = time.monotonic()
-        out, err = killer.communicate(input=b"kill\n", timeout=30)
+        if mode == "wait":
+            victim = self.victim_unix_pid()
+            os.kill(victim, signal.SIGKILL)
+        out, err = killer.communicate(input=mode.encode() + b"\n", timeout=30)
         self.assertEqual(killer.returncode, 0, err)
-        self.assertTrue(out.endswith(b"killed 9\r\n"), out)
+        self.assertRegex(out, rb"killed \d+\r\n$")
+        if mode == "kill":
+            self.assertTrue(out.endswith(b"killed 9\r\n"), out)
 
         out, err = nxt.communicate(timeout=30)
         waited = time.monotonic() - killed_at
@@ -121,9 +133,31 @@ class ContentionTests(ReliabilityCase):
         # a few retries, far from the ten seconds of a live holder.
         self.assertLess(waited, LOCK_WAIT_S / 2)
         # The victim was killed before or after its write, never inside it.
-        variable = self.variable_file()
-        self.assertIn(variable, (struct.pack("<I", 7) + bytes([0, 0, 0x22, 0, 0, 0, 0, 0]),
-                                 struct.pack("<I", 7) + bytes([0, 0x11, 0x22, 0, 0, 0, 0, 0])))
+        self.assertIn(self.variable_file(),
+                      (struct.pack("<I", 7) + bytes([0, 0, 0x22, 0, 0, 0, 0, 0]),
+                       struct.pack("<I", 7) + bytes([0, 0x11, 0x22, 0, 0, 0, 0, 0])))
+
+    def victim_unix_pid(self):
+        """The Wine process of the frozen instance: the one process whose
+        program is the simulated-store tool and whose store is this test's."""
+        marker = ("%s=%s" % (e2e.SIM_ENV, self.store)).encode()
+        program = os.path.basename(e2e.CFG.sim_tool).encode()
+        found = []
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open("/proc/%s/environ" % entry, "rb") as f:
+                    environ = f.read().split(b"\0")
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    cmdline = f.read()
+            except OSError:
+                continue
+            if marker in environ and program in cmdline.split(b"\0")[0] \
+                    and b"/Setvar\x001\x0011" in cmdline:
+                found.append(int(entry))
+        self.assertEqual(len(found), 1, found)
+        return found[0]
 
 
 class WriteFaultTests(ReliabilityCase):
