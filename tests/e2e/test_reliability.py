@@ -42,6 +42,17 @@ def run_full(program, *args, store=None, cwd=None, preexec_fn=None, timeout=60):
     return proc.returncode, proc.stdout, proc.stderr
 
 
+def file_size_limit(limit):
+    """For preexec_fn: files of the child cannot grow past limit bytes; a
+    write beyond fails with EFBIG, as on a full disk, instead of a signal."""
+
+    def apply():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+    return apply
+
+
 class ReliabilityCase(E2ECase):
     def assertNoCrash(self, stderr):
         for mark in CRASH_MARKS:
@@ -171,16 +182,25 @@ class WriteFaultTests(ReliabilityCase):
         out_file = os.path.join(self.tmp, "dump.txt")
         with open(out_file, "wb") as f:
             f.write(b"old contents")
-        limit = 300000
-
-        def limit_file_size():
-            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
-
-        code, out, err = self.sim("/Getvar", wine_path(out_file), preexec_fn=limit_file_size)
+        code, out, err = self.sim("/Getvar", wine_path(out_file),
+                                  preexec_fn=file_size_limit(300000))
         self.assertNoCrash(err)
         self.assertEqual((code, out), (255, name_lines(space=" ") + b"Write to file failed!\r\n"))
         self.assertEqual(self.file_bytes(out_file), b"")
+        self.assertNoTemporaryFiles()
+
+    def test_store_write_failing_part_way_keeps_the_variable(self):
+        # The store's temporary copy hits the file size limit half written.
+        data = bytes(range(256)) * 256
+        self.make_variable(data, attributes=0x27)
+        before = self.variable_file()
+        code, out, err = self.sim("/Setvar", "1", "5",
+                                  preexec_fn=file_size_limit(len(before) // 2))
+        self.assertNoCrash(err)
+        # A full disk is ERROR_DISK_FULL (0x70), never a failure without a code.
+        self.assertEqual((code, out), (255, b"Offset = 0001, Data = 05\r\n" + name_lines()
+                                       + b"Set variable fail. Error code=70\r\n"))
+        self.assertEqual(self.variable_file(), before)
         self.assertNoTemporaryFiles()
 
     def test_dump_into_dev_full_fails(self):
