@@ -82,7 +82,16 @@ bool Admit(LPCSTR lpName, LPCSTR lpGuid, std::string* pPath)
 bool WriteAll(HANDLE hFile, const void* pData, DWORD cbData)
 {
     DWORD cbWritten = 0;
-    return WriteFile(hFile, pData, cbData, &cbWritten, nullptr) && cbWritten == cbData;
+    if (!WriteFile(hFile, pData, cbData, &cbWritten, nullptr))
+        return false;
+    if (cbWritten != cbData)
+    {
+        // A short write succeeds without a reason: it is a full disk, and the
+        // caller must not report a failure with error code 0.
+        SetLastError(ERROR_DISK_FULL);
+        return false;
+    }
+    return true;
 }
 
 // Refuses changes to a variable whose file is write-protected.
