@@ -5,9 +5,11 @@
 
 #include <wbemidl.h>
 
-class WMIGeneric : public EDABBlock
+// Final: the owner deletes it through its own type, and EDABBlock's
+// destructor is not virtual.
+class WMIGeneric final : public EDABBlock
 {
-public:
+  public:
     ~WMIGeneric();
 
     // Releases the services and the locator and ends COM, once per connection.
