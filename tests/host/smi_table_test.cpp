@@ -1,0 +1,134 @@
+// Finding the flash SMI mailbox descriptor in an image of the F000h segment.
+#include "access/flash_smi_table.h"
+#include "access/function_codes.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace
+{
+
+std::vector<uint8_t> Segment()
+{
+    return std::vector<uint8_t>(0x10000, 0x90);
+}
+
+void PutExtf(std::vector<uint8_t>& seg, size_t nAt, uint8_t bVersion, uint16_t wDesc)
+{
+    const uint8_t abExtf[10] = {'E',
+                                'X',
+                                'T',
+                                'F',
+                                0,
+                                0,
+                                0,
+                                bVersion,
+                                static_cast<uint8_t>(wDesc),
+                                static_cast<uint8_t>(wDesc >> 8)};
+    memcpy(seg.data() + nAt, abExtf, std::min<size_t>(sizeof(abExtf), seg.size() - nAt));
+}
+
+} // namespace
+
+TEST(ExtfScan, FourByteStepsLowestWinsLastTestedIsFFF8)
+{
+    auto seg = Segment();
+    ExtfInfo info;
+    EXPECT_FALSE(FindExtf(seg.data(), seg.size(), &info));
+
+    PutExtf(seg, 0x8000, 0x20, 0x100);
+    PutExtf(seg, 0x1230, 0x10, 0x200);
+    memcpy(seg.data() + 0x0402, "EXTF", 4); // not on a 4-byte step
+    ASSERT_TRUE(FindExtf(seg.data(), seg.size(), &info));
+    EXPECT_EQ(0x1230u, info.dwOffset);
+    EXPECT_EQ(0x10, info.bVersion);
+    EXPECT_EQ(0x200, info.wDescriptorOffset);
+    EXPECT_TRUE(info.blHeaderComplete);
+    EXPECT_EQ(18u, info.cbVisible);
+
+    auto top = Segment();
+    memcpy(top.data() + 0xFFFC, "EXTF", 4);
+    EXPECT_FALSE(FindExtf(top.data(), top.size(), &info));
+    memcpy(top.data() + 0xFFF8, "EXTF", 4);
+    ASSERT_TRUE(FindExtf(top.data(), top.size(), &info));
+    EXPECT_EQ(0xFFF8u, info.dwOffset);
+    // Its descriptor offset would lie past the segment.
+    EXPECT_FALSE(info.blHeaderComplete);
+    EXPECT_EQ(8u, info.cbVisible);
+
+    auto near = Segment();
+    PutExtf(near, 0xFFF4, 0x20, 0x40);
+    ASSERT_TRUE(FindExtf(near.data(), near.size(), &info));
+    EXPECT_TRUE(info.blHeaderComplete);
+    EXPECT_EQ(0x40, info.wDescriptorOffset);
+    EXPECT_EQ(12u, info.cbVisible);
+}
+
+TEST(ExtfScan, DescriptorIsCopiedByteForByteOnlyWhenItFits)
+{
+    auto seg = Segment();
+    const uint8_t abDesc[13] = {0x00, 0x00, 0xF0, 0x7F, 0xB2, 0x00, 0xE5,
+                                0x5A, 0xA5, 0x05, 0x09, 0x02, 0x00};
+    memcpy(seg.data() + 0x2001, abDesc, 13);
+    FlashSmiTableInfo info;
+    ASSERT_TRUE(CopyFlashSmiTableInfo(seg.data(), seg.size(), 0x2001, &info));
+    EXPECT_EQ(0, memcmp(&info, abDesc, 13));
+    const uint32_t dwTableAddr = info.dwTableAddr; // packed: no references to the fields
+    const uint16_t wSmiPort = info.wSmiPort;
+    EXPECT_EQ(0x7FF00000u, dwTableAddr);
+    EXPECT_EQ(0xB2, wSmiPort);
+    EXPECT_EQ(0xE5, info.bSmiCommand);
+    EXPECT_EQ(0x05, info.bOffsetFADR);
+    EXPECT_EQ(0x09, info.bOffsetFSIZ);
+    EXPECT_EQ(0x02, info.bOffsetFSTA);
+    EXPECT_EQ(0x00, info.bOffsetFSFN);
+
+    FlashSmiTableInfo untouched;
+    memset(&untouched, 0x33, sizeof(untouched));
+    EXPECT_TRUE(CopyFlashSmiTableInfo(seg.data(), seg.size(), 0x10000 - 13, &untouched));
+    memset(&untouched, 0x33, sizeof(untouched));
+    EXPECT_FALSE(CopyFlashSmiTableInfo(seg.data(), seg.size(), 0x10000 - 12, &untouched));
+    EXPECT_FALSE(CopyFlashSmiTableInfo(seg.data(), seg.size(), 0xFFFFFFFF, &untouched));
+    const uint32_t dwUntouched = untouched.dwTableAddr;
+    EXPECT_EQ(0x33333333u, dwUntouched);
+}
+
+TEST(FunctionCodes, LettersAndFunctionNumbersOfEveryRow)
+{
+    EXPECT_EQ(0x46494E49u, static_cast<uint32_t>(FINI));
+    EXPECT_EQ(0x4F454D44u, static_cast<uint32_t>(OEMD));
+    EXPECT_EQ(0x45435352u, static_cast<uint32_t>(ECSR));
+    const struct
+    {
+        uint32_t dwCode;
+        uint8_t bFunction;
+        bool blBusy;
+    } kRows[] = {{FLSH, 0, false}, {FINI, 1, true},  {FWRI, 3, true},    {FWRP, 3, true},
+                 {FEBW, 4, true},  {FEBR, 5, true},  {FEDW, 6, true},    {ECSR, 7, false},
+                 {GDMI, 7, true},  {FLSC, 8, false}, {OEMD, 0x81, false}};
+    for (const auto& row : kRows)
+    {
+        const FlashFunctionInfo* pInfo = FindFlashFunction(row.dwCode);
+        ASSERT_NE(nullptr, pInfo) << std::hex << row.dwCode;
+        EXPECT_EQ(row.bFunction, pInfo->bFunction);
+        EXPECT_EQ(row.blBusy, pInfo->blBusyMarker);
+        EXPECT_TRUE(pInfo->blSmi);
+        // The busy marker is the last write; FSFN is written by every row.
+        bool blFsfn = false;
+        for (int i = 0; i < pInfo->cWrites; ++i)
+            blFsfn |= pInfo->aWrites[i].bField == MAILBOX_FSFN &&
+                      pInfo->aWrites[i].wConstant == row.bFunction;
+        EXPECT_TRUE(blFsfn);
+        if (row.blBusy)
+            EXPECT_EQ(kBusyMarker, pInfo->aWrites[pInfo->cWrites - 1].wConstant);
+    }
+    ASSERT_NE(nullptr, FindFlashFunction(FERS));
+    EXPECT_FALSE(FindFlashFunction(FERS)->blSmi);
+    EXPECT_EQ(nullptr, FindFlashFunction(MakeFunctionCode("XXXX")));
+    // OEMD writes FSIZ as a full 32-bit value.
+    const FlashFunctionInfo* pOemd = FindFlashFunction(OEMD);
+    EXPECT_EQ(MAILBOX_FSIZ, pOemd->aWrites[2].bField);
+    EXPECT_EQ(4, pOemd->aWrites[2].cbWidth);
+}
