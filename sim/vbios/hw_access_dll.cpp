@@ -47,9 +47,10 @@ struct Machine
     int32_t nFreeFails = 0;
     int32_t nFstaReads = 0;
     int32_t nSmiCount = 0;
-    // FSTA keeps the busy marker for this many reads, then shows wPendingResult.
+    // A slow firmware: the reply reaches the mailbox only at the
+    // nPendingReads-th read of FSTA after the SMI.
     int32_t nPendingReads = 0;
-    uint16_t wPendingResult = 0;
+    FirmwareReply pendingReply = {};
 };
 
 Machine* g_pMachine = nullptr;
@@ -108,14 +109,14 @@ void WriteLayout(const VbLayout& l)
                           static_cast<uint8_t>(l.bExtfVersion),
                           static_cast<uint8_t>(l.wDescriptorOffset),
                           static_cast<uint8_t>(l.wDescriptorOffset >> 8),
-                          0x40,
-                          0x41,
-                          0x42,
-                          0x43,
-                          0x44,
-                          0x45,
-                          0x46,
-                          0x47};
+                          0x61,
+                          0x62,
+                          0x63,
+                          0x64,
+                          0x65,
+                          0x66,
+                          0x67,
+                          0x68};
     if (l.dwExtfOffset < kSegmentSize)
         memcpy(m.pSegment + l.dwExtfOffset, abExtf,
                std::min<size_t>(sizeof(abExtf), kSegmentSize - l.dwExtfOffset));
@@ -173,6 +174,17 @@ void WriteMailbox(int nField, int cb, uint32_t dwValue)
         g_pMachine->abMailbox[dwOffset + i] = static_cast<uint8_t>(dwValue >> (8 * i));
 }
 
+// The firmware's answer as it lands in the mailbox.
+void PostReply(const FirmwareReply& reply)
+{
+    if (reply.blOutParams)
+    {
+        WriteMailbox(VBF_FADR, 4, reply.dwOutParam);
+        WriteMailbox(VBF_FSIZ, 2, reply.wOutLength);
+    }
+    WriteMailbox(VBF_FSTA, 2, reply.wResult);
+}
+
 uint64_t MemRead(uint64_t qwAddr, int cb)
 {
     Machine& m = *g_pMachine;
@@ -180,7 +192,7 @@ uint64_t MemRead(uint64_t qwAddr, int cb)
     {
         ++m.nFstaReads;
         if (m.nPendingReads > 0 && --m.nPendingReads == 0)
-            WriteMailbox(VBF_FSTA, 2, m.wPendingResult);
+            PostReply(m.pendingReply);
     }
     const uint8_t* p = Resolve(qwAddr, cb);
     if (!p)
@@ -230,19 +242,13 @@ void RaiseSmi(uint8_t bCommand)
     FirmwareReply reply = m.model.Handle(request, resolve);
     if (!reply.blAnswered)
         return; // the mailbox stays as the caller left it
-    if (reply.blOutParams)
-    {
-        WriteMailbox(VBF_FADR, 4, reply.dwOutParam);
-        WriteMailbox(VBF_FSIZ, 2, reply.wOutLength);
-    }
     if (m.nBusyReads > 0)
     {
-        WriteMailbox(VBF_FSTA, 2, 0xAA);
         m.nPendingReads = m.nBusyReads;
-        m.wPendingResult = reply.wResult;
+        m.pendingReply = reply;
     }
     else
-        WriteMailbox(VBF_FSTA, 2, reply.wResult);
+        PostReply(reply);
 }
 
 void ResetMachine()

@@ -122,7 +122,9 @@ TEST(FunctionCodes, LettersAndFunctionNumbersOfEveryRow)
                       pInfo->aWrites[i].wConstant == row.bFunction;
         EXPECT_TRUE(blFsfn);
         if (row.blBusy)
+        {
             EXPECT_EQ(kBusyMarker, pInfo->aWrites[pInfo->cWrites - 1].wConstant);
+        }
     }
     ASSERT_NE(nullptr, FindFlashFunction(FERS));
     EXPECT_FALSE(FindFlashFunction(FERS)->blSmi);
