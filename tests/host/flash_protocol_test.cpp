@@ -121,36 +121,6 @@ TEST(FiniReply, ErrorInfoTextStopsAtDollarHundredCharactersOrBufferEnd)
     EXPECT_EQ(77u, info.dwReason);
 }
 
-TEST(FiniJudgement, LegacyNeedsResultToMatchTheSignature)
-{
-    EXPECT_EQ(FiniVerdict::Accept, JudgeFiniResult(0, false, true, 0));
-    EXPECT_EQ(FiniVerdict::Refuse, JudgeFiniResult(0, false, false, 0));
-    EXPECT_EQ(FiniVerdict::Accept, JudgeFiniResult(1, false, false, 0));
-    EXPECT_EQ(FiniVerdict::Refuse, JudgeFiniResult(1, false, true, 0));
-    EXPECT_EQ(FiniVerdict::Refuse, JudgeFiniResult(4, false, true, 0));
-    EXPECT_EQ(FiniVerdict::AcceptPowerUnsafe, JudgeFiniResult(4, false, true, 1));
-    EXPECT_EQ(FiniVerdict::AcceptPowerUnsafe, JudgeFiniResult(4, false, false, 1));
-    EXPECT_EQ(FiniVerdict::Refuse, JudgeFiniResult(4, false, true, 2)) << "exactly 1 lets 4 pass";
-    EXPECT_EQ(FiniVerdict::Refuse, JudgeFiniResult(8, false, true, 1));
-}
-
-TEST(FiniJudgement, Revision20AcceptsMultiplesOfFourUpToTwelve)
-{
-    for (uint32_t r : {0u, 4u, 8u, 12u})
-        EXPECT_EQ(FiniVerdict::Accept, JudgeFiniResult(r, true, false, 0)) << r;
-    for (uint32_t r : {1u, 2u, 16u, 0x10004u})
-        EXPECT_EQ(FiniVerdict::RefuseVer20, JudgeFiniResult(r, true, true, 1)) << r;
-}
-
-TEST(ReasonCode, OneAndTheAllowedCodeMeanPowerUnsafe)
-{
-    EXPECT_EQ(ReasonVerdict::Pass, JudgeReasonCode(0, 0));
-    EXPECT_EQ(ReasonVerdict::PowerUnsafe, JudgeReasonCode(1, 0));
-    EXPECT_EQ(ReasonVerdict::PowerUnsafe, JudgeReasonCode(7, 7));
-    EXPECT_EQ(ReasonVerdict::Refuse, JudgeReasonCode(7, 6));
-    EXPECT_EQ(ReasonVerdict::Refuse, JudgeReasonCode(2, 0));
-}
-
 TEST(PasswordBlock, LengthIsTheSmallerOfPasswordAndFirmwareLimit)
 {
     uint8_t abBuf[100];

@@ -1,6 +1,5 @@
 // Finding the flash SMI mailbox descriptor in an image of the F000h segment.
 #include "access/flash_smi_table.h"
-#include "access/function_codes.h"
 
 #include <gtest/gtest.h>
 
@@ -93,44 +92,4 @@ TEST(ExtfScan, DescriptorIsCopiedByteForByteOnlyWhenItFits)
     EXPECT_FALSE(CopyFlashSmiTableInfo(seg.data(), seg.size(), 0xFFFFFFFF, &untouched));
     const uint32_t dwUntouched = untouched.dwTableAddr;
     EXPECT_EQ(0x33333333u, dwUntouched);
-}
-
-TEST(FunctionCodes, LettersAndFunctionNumbersOfEveryRow)
-{
-    EXPECT_EQ(0x46494E49u, static_cast<uint32_t>(FINI));
-    EXPECT_EQ(0x4F454D44u, static_cast<uint32_t>(OEMD));
-    EXPECT_EQ(0x45435352u, static_cast<uint32_t>(ECSR));
-    const struct
-    {
-        uint32_t dwCode;
-        uint8_t bFunction;
-        bool blBusy;
-    } kRows[] = {{FLSH, 0, false}, {FINI, 1, true},  {FWRI, 3, true},    {FWRP, 3, true},
-                 {FEBW, 4, true},  {FEBR, 5, true},  {FEDW, 6, true},    {ECSR, 7, false},
-                 {GDMI, 7, true},  {FLSC, 8, false}, {OEMD, 0x81, false}};
-    for (const auto& row : kRows)
-    {
-        const FlashFunctionInfo* pInfo = FindFlashFunction(row.dwCode);
-        ASSERT_NE(nullptr, pInfo) << std::hex << row.dwCode;
-        EXPECT_EQ(row.bFunction, pInfo->bFunction);
-        EXPECT_EQ(row.blBusy, pInfo->blBusyMarker);
-        EXPECT_TRUE(pInfo->blSmi);
-        // The busy marker is the last write; FSFN is written by every row.
-        bool blFsfn = false;
-        for (int i = 0; i < pInfo->cWrites; ++i)
-            blFsfn |= pInfo->aWrites[i].bField == MAILBOX_FSFN &&
-                      pInfo->aWrites[i].wConstant == row.bFunction;
-        EXPECT_TRUE(blFsfn);
-        if (row.blBusy)
-        {
-            EXPECT_EQ(kBusyMarker, pInfo->aWrites[pInfo->cWrites - 1].wConstant);
-        }
-    }
-    ASSERT_NE(nullptr, FindFlashFunction(FERS));
-    EXPECT_FALSE(FindFlashFunction(FERS)->blSmi);
-    EXPECT_EQ(nullptr, FindFlashFunction(MakeFunctionCode("XXXX")));
-    // OEMD writes FSIZ as a full 32-bit value.
-    const FlashFunctionInfo* pOemd = FindFlashFunction(OEMD);
-    EXPECT_EQ(MAILBOX_FSIZ, pOemd->aWrites[2].bField);
-    EXPECT_EQ(4, pOemd->aWrites[2].cbWidth);
 }
