@@ -27,7 +27,7 @@ using PFN_FREE_PHYS_BUF = BOOL(WINAPI*)(HANDLE hBuffer);
 
 class EDABBlock
 {
-  public:
+public:
     // Not virtual: the one owner (g_pBlock) holds the most derived type.
     ~EDABBlock();
 

@@ -9,7 +9,7 @@
 // destructor is not virtual.
 class WMIGeneric final : public EDABBlock
 {
-  public:
+public:
     ~WMIGeneric();
 
     // Releases the services and the locator and ends COM, once per connection.
