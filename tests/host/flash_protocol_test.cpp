@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -166,4 +167,32 @@ TEST(FlscMessage, FirstMatchingRowChoosesTextAndReturnCode)
     EXPECT_STREQ("Password check over 3 times", szMessage);
     EXPECT_EQ(0, FormatFlscMessage(0x8010, szMessage, sizeof(szMessage)));
     EXPECT_STREQ("FLSC return=8010", szMessage);
+}
+
+TEST(FirmwareParsers, NeverReadOutsideTheirBuffers)
+{
+    // Exactly sized heap copies, so that the sanitizers of the host build
+    // catch any read past the end. The contents are the worst case: tags,
+    // signatures and offsets pointing at the end.
+    for (size_t cb = 0; cb <= 48; ++cb)
+    {
+        std::vector<uint8_t> pattern(cb);
+        for (size_t i = 0; i < cb; ++i)
+            pattern[i] = "INIF\x01\xFC\x0F\x00\x00"[i % 9];
+        std::unique_ptr<uint8_t[]> buf(new uint8_t[cb ? cb : 1]);
+        if (cb)
+            memcpy(buf.get(), pattern.data(), cb);
+
+        size_t nAt;
+        FiniReplyRecord record;
+        if (FindFiniReplyRecord(buf.get(), cb, &nAt, &record))
+            EXPECT_LE(nAt + sizeof(record), cb);
+        HasReplySignature(buf.get(), cb);
+        FiniErrorInfo info;
+        for (uint32_t dwOffset = 0; dwOffset <= cb + 1; ++dwOffset)
+            if (ReadFiniErrorInfo(buf.get(), cb, dwOffset, &info))
+            {
+                EXPECT_LE(dwOffset + 4 + strlen(info.szText), cb);
+            }
+    }
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace
@@ -92,4 +93,25 @@ TEST(ExtfScan, DescriptorIsCopiedByteForByteOnlyWhenItFits)
     EXPECT_FALSE(CopyFlashSmiTableInfo(seg.data(), seg.size(), 0xFFFFFFFF, &untouched));
     const uint32_t dwUntouched = untouched.dwTableAddr;
     EXPECT_EQ(0x33333333u, dwUntouched);
+}
+
+TEST(ExtfScan, NeverReadsOutsideTheImage)
+{
+    // Exactly sized heap images ending in a signature or a descriptor, so
+    // that the sanitizers of the host build catch a read past the end.
+    for (size_t cb = 0; cb <= 40; ++cb)
+    {
+        std::unique_ptr<uint8_t[]> seg(new uint8_t[cb ? cb : 1]);
+        for (size_t i = 0; i < cb; ++i)
+            seg[i] = "EXTF"[i % 4];
+        ExtfInfo info;
+        if (FindExtf(seg.get(), cb, &info))
+        {
+            EXPECT_LE(info.dwOffset + info.cbVisible, cb);
+            EXPECT_EQ(info.blHeaderComplete, info.dwOffset + 10 <= cb);
+        }
+        FlashSmiTableInfo table;
+        for (uint32_t dwOffset = 0; dwOffset <= cb + 1; ++dwOffset)
+            EXPECT_EQ(dwOffset + 13 <= cb, CopyFlashSmiTableInfo(seg.get(), cb, dwOffset, &table));
+    }
 }
