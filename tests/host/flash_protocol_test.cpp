@@ -186,7 +186,9 @@ TEST(FirmwareParsers, NeverReadOutsideTheirBuffers)
         size_t nAt;
         FiniReplyRecord record;
         if (FindFiniReplyRecord(buf.get(), cb, &nAt, &record))
+        {
             EXPECT_LE(nAt + sizeof(record), cb);
+        }
         HasReplySignature(buf.get(), cb);
         FiniErrorInfo info;
         for (uint32_t dwOffset = 0; dwOffset <= cb + 1; ++dwOffset)
