@@ -5,7 +5,9 @@
 
 #include <wbemidl.h>
 
-class WMIGeneric : public EDABBlock
+// Final: the owner deletes it through its own type, and EDABBlock's
+// destructor is not virtual.
+class WMIGeneric final : public EDABBlock
 {
 public:
     ~WMIGeneric();
