@@ -2,6 +2,7 @@
 #pragma once
 
 #include "../access/edab_block.h"
+#include "wmi_protocol.h"
 
 #include <wbemidl.h>
 
@@ -10,8 +11,25 @@ class WMIGeneric : public EDABBlock
 public:
     ~WMIGeneric();
 
+    // Initialises COM, creates the locator, connects to ROOT\WMI and sets the
+    // proxy blanket. 0 on success (CallInterface is then 1), else the code
+    // 1 to 5 of the failed call with nothing left connected.
+    DWORD ConnectWmiAcpi();
     // Releases the services and the locator and ends COM, once per connection.
     void DisconnectWmiAcpi();
+
+    static const char* WmiErrorName(DWORD dwCode) { return ::WmiErrorName(dwCode); }
+
+    // The buffer primitives move exactly 256 (WARG) or 4096 (WPLD) bytes.
+    DWORD WMIACPI_Get_WARG(BYTE* pbBuffer, DWORD dwSize);
+    DWORD WMIACPI_Set_WARG(BYTE* pbBuffer, DWORD dwSize);
+    DWORD WMIACPI_Get_WPLD(BYTE* pbBuffer, DWORD dwSize);
+    DWORD WMIACPI_Set_WPLD(BYTE* pbBuffer, DWORD dwSize);
+    DWORD WMIACPI_Call_Method();
+
+    // One exchange of both buffers with the firmware over the transport that
+    // CallInterface selects.
+    bool CallFunc(BYTE* pbArg, DWORD dwArgSize, BYTE* pbPayload, WORD wPayloadSize);
 
     IWbemServices* pSvc = nullptr;
     IWbemLocator* pLoc = nullptr;
@@ -20,4 +38,9 @@ public:
     BYTE WPLDBuf[4096] = {};
     DWORD CallInterface = 0; // 1: ACPI-WMI classes (owns a connection), 0: GenericInterface
     LONG RetryLimit = 0;
+
+private:
+    struct PropertyAccess;
+    DWORD TransferProperty(const PropertyAccess& access, BYTE* pbBuffer);
+    void WriteReturnDump(const BYTE* pbArg) const;
 };
