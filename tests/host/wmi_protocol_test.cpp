@@ -68,8 +68,8 @@ TEST(WmiCallHeader, FieldsLandAtTheirOffsetsLittleEndian)
     EXPECT_EQ(std::memcmp(arg.data(), expected, sizeof(expected)), 0);
     EXPECT_EQ(arg[17], 0xEE); // nothing past the header
     WmiCallHeader back = WmiReadHeader(arg.data());
-    EXPECT_EQ(back.ParamDword, 0xA1B2C3D4u);
-    EXPECT_EQ(back.ParamLength, 0x1000);
+    EXPECT_EQ(+back.ParamDword, 0xA1B2C3D4u); // copies: the fields are packed
+    EXPECT_EQ(+back.ParamLength, 0x1000);
     EXPECT_TRUE(WmiIsComplete(back));
     EXPECT_TRUE(WmiHasFailed(back));
     EXPECT_FALSE(WmiMarkerStanding(back));

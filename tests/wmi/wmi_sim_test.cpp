@@ -297,8 +297,8 @@ TEST_F(SimPrimitives, FirmwareActsOnWhatWasStored)
     ASSERT_EQ(block.WMIACPI_Get_WARG(argBack.data(), 256), 0u);
     ASSERT_EQ(block.WMIACPI_Get_WPLD(payloadBack.data(), 4096), 0u);
     WmiCallHeader header = WmiReadHeader(argBack.data());
-    EXPECT_EQ(header.Status, 0x80);
-    EXPECT_EQ(header.ParamWord, 0x0100);
+    EXPECT_EQ(+header.Status, 0x80); // copies: the fields are packed
+    EXPECT_EQ(+header.ParamWord, 0x0100);
     EXPECT_EQ(payloadBack[0], 0xC3);
     EXPECT_EQ(payloadBack[4095], 0x3C);
     EXPECT_TRUE(std::equal(payload.begin() + 1, payload.end() - 1, payloadBack.begin() + 1));
