@@ -67,6 +67,10 @@ WMIGeneric::~WMIGeneric()
 
 DWORD WMIGeneric::ConnectWmiAcpi()
 {
+    // A second connection replaces the first; overwriting the pointers would
+    // leak both references and one COM initialisation.
+    DisconnectWmiAcpi();
+
     // S_FALSE (COM already initialised on this thread) still counts an
     // initialisation that DisconnectWmiAcpi ends, so it is accepted.
     HRESULT hr = CoInitialize(nullptr);

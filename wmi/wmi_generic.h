@@ -13,7 +13,14 @@ public:
 
     // Initialises COM, creates the locator, connects to ROOT\WMI and sets the
     // proxy blanket. 0 on success (CallInterface is then 1), else the code
-    // 1 to 5 of the failed call with nothing left connected.
+    // 1 to 5 of the failed call with nothing left connected. COM is entered
+    // apartment-threaded; S_FALSE (already initialised on this thread) is
+    // accepted because it too is ended by DisconnectWmiAcpi. Process security:
+    // default authentication, impersonation, no capabilities; RPC_E_TOO_LATE
+    // (already set by an earlier connection or the owner) is accepted. The
+    // services are reached as the current user, with call-level
+    // authentication (NTLM) and impersonation on the proxy. An existing
+    // connection is given up first.
     DWORD ConnectWmiAcpi();
     // Releases the services and the locator and ends COM, once per connection.
     void DisconnectWmiAcpi();

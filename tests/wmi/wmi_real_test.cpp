@@ -94,6 +94,19 @@ TEST(RealWmi, ReconnectsAfterDisconnecting)
     EXPECT_TRUE(ComEndedOnThisThread());
 }
 
+TEST(RealWmi, ConnectingAgainGivesUpTheFirstConnection)
+{
+    WMIGeneric block;
+    ASSERT_EQ(block.ConnectWmiAcpi(), 0u);
+    IWbemServices* pFirst = block.pSvc;
+    pFirst->AddRef(); // keeps it alive to look at
+    ASSERT_EQ(block.ConnectWmiAcpi(), 0u);
+    EXPECT_EQ(References(pFirst), 1u) << "the first services were not released";
+    pFirst->Release();
+    block.DisconnectWmiAcpi();
+    EXPECT_TRUE(ComEndedOnThisThread()) << "the first connection's COM was not ended";
+}
+
 TEST(RealWmi, ExitTeardownDisconnectsAndDestroysOnce)
 {
     g_pBlock = new WMIGeneric;
