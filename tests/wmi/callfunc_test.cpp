@@ -251,6 +251,13 @@ TEST_F(CallFuncGeneric, StatusDecidesTheResult)
     EXPECT_EQ(out.out, "Call Func return:\n66 0 1 0 0 1 80 0 GENERIC_FUNCTION fail...Error:5");
     EXPECT_EQ(out.err, "");
     EXPECT_EQ(firmware.nExchanges, 3);
+
+    // A server without firmware behind it reports a failure status.
+    block.blDebug = false;
+    dll.Configure(nullptr, 0);
+    EXPECT_FALSE(Call(&out));
+    EXPECT_EQ(out.out, "GENERIC_FUNCTION fail...Error:80004005");
+    EXPECT_EQ(firmware.nExchanges, 3);
 }
 
 TEST_F(CallFuncGeneric, NotRegisteredIsReportedOnStandardOutput)
