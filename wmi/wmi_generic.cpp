@@ -69,7 +69,8 @@ DWORD WMIGeneric::ConnectWmiAcpi()
 {
     // A second connection replaces the first; overwriting the pointers would
     // leak both references and one COM initialisation.
-    DisconnectWmiAcpi();
+    if (CallInterface == 1)
+        DisconnectWmiAcpi();
 
     // S_FALSE (COM already initialised on this thread) still counts an
     // initialisation that DisconnectWmiAcpi ends, so it is accepted.

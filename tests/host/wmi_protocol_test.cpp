@@ -18,8 +18,8 @@ TEST(WmiErrorName, KnownReservedAndUnknownCodes)
     EXPECT_STREQ(WmiErrorName(9), "WMIACPI_Get_WARG.length > 256");
     EXPECT_STREQ(WmiErrorName(11), "WMIACPI_Get_WARG.Enumerate fail");
     EXPECT_STREQ(WmiErrorName(17), "WMIACPI_Get_WPLD.length > 4096");
-    EXPECT_STREQ(WmiErrorName(19),
-                 "WPIACPI_Get_WPLD.Enumerate fail"); // as the firmware tools spell it
+    // Misspelt, and kept so: callers may match the text.
+    EXPECT_STREQ(WmiErrorName(19), "WPIACPI_Get_WPLD.Enumerate fail");
     EXPECT_STREQ(WmiErrorName(23), "WMIACPI_Set_WPLD.Enumerate fail");
     EXPECT_STREQ(WmiErrorName(27), "WMIACPI_Call_WatchDog.pSvc is NULL");
     EXPECT_STREQ(WmiErrorName(32), "WMIACPI_Call_Method.Enumerate fail");
