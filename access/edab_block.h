@@ -2,6 +2,8 @@
 // points of a hardware access library that its owner loads and fills in.
 #pragma once
 
+#include "flash_smi_table.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -28,6 +30,22 @@ class EDABBlock
 public:
     // Not virtual: the one owner (g_pBlock) holds the most derived type.
     ~EDABBlock();
+
+    // Read one flash block. *pdwSize: capacity of pData on entry, the block's
+    // size on return. *pdwErrFlags receives FLASHERR_* bits.
+    virtual bool ReadBlock(DWORD dwBlock, BYTE* pData, DWORD* pdwSize, DWORD* pdwErrFlags);
+    // Write one flash block from the first (block size) bytes of pData.
+    virtual bool WriteBlock(DWORD dwBlock, BYTE* pData, DWORD dwSize, DWORD* pdwErrFlags);
+    // One exchange with the firmware's OEM data function (kinds 0 to 255).
+    virtual bool OemData(BYTE bType, DWORD dwValue, BYTE* pData, DWORD* pdwLen, BYTE* pbOut,
+                         DWORD* pdwStatus);
+
+    // Finds the EXTF structure in the F000h segment and copies the mailbox
+    // descriptor into SmiTableInfo.
+    bool LocateFlashSmiTable();
+    // Issues one firmware function by its FlashFunctionCode; on success
+    // *pdwResult holds the 16-bit FSTA (0 for FLSH), on failure it is untouched.
+    bool CallFlashSmi(DWORD dwCode, DWORD dwArgument, DWORD* pdwResult);
 
     HINSTANCE hAccessLib = nullptr;
     FARPROC pfnReserved1 = nullptr; // entry points no operation calls
@@ -60,7 +78,7 @@ public:
     DWORD dwAllocArg4 = 0;
     bool blExtfVer20 = false;
     bool blForceVer20 = false;
-    BYTE SmiTableInfo[13] = {}; // the firmware's 13-byte mailbox descriptor
+    FlashSmiTableInfo SmiTableInfo = {}; // copy of the firmware's mailbox descriptor
     DWORD dwNoCheckPower = 0;
     char szPassword[80] = {};
 };

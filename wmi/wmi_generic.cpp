@@ -1,26 +1,466 @@
 #include "wmi_generic.h"
 
+#include "generic_interface.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+
+// A BSTR made for one call and freed right after it.
+class TempBstr
+{
+public:
+    explicit TempBstr(const wchar_t* pwsz) : m_bstr(SysAllocString(pwsz)) {}
+    ~TempBstr() { SysFreeString(m_bstr); }
+    TempBstr(const TempBstr&) = delete;
+    TempBstr& operator=(const TempBstr&) = delete;
+    operator BSTR() const { return m_bstr; }
+
+private:
+    BSTR m_bstr;
+};
+
+// A property the firmware defines as a byte array of at least dwNeeded
+// bytes. Anything else (another type, a multi-dimensional or shorter array)
+// would be read or written past its end, so such an instance is not used.
+bool IsUsableByteArray(const VARIANT& var, DWORD dwNeeded)
+{
+    if (V_VT(&var) != (VT_ARRAY | VT_UI1))
+        return false;
+    SAFEARRAY* psa = V_ARRAY(&var);
+    if (!psa || SafeArrayGetDim(psa) != 1 || SafeArrayGetElemsize(psa) != 1)
+        return false;
+    return psa->rgsabound[0].cElements >= dwNeeded;
+}
+
+// Releases an interface pointer and forgets it.
+template <class T> void ReleaseAndClear(T*& p)
+{
+    if (p)
+    {
+        p->Release();
+        p = nullptr;
+    }
+}
+
+} // namespace
+
+// How one property primitive differs from the others.
+struct WMIGeneric::PropertyAccess
+{
+    const wchar_t* pwszQueryFormat;
+    const wchar_t* pwszPropertyFormat;
+    DWORD dwBytes;
+    bool blSet;
+    DWORD dwNoSvc;
+    DWORD dwQueryFail;
+    DWORD dwNoInstance;
+};
+
 WMIGeneric::~WMIGeneric()
 {
     if (CallInterface == 1)
         DisconnectWmiAcpi();
 }
 
+DWORD WMIGeneric::ConnectWmiAcpi()
+{
+    // A second connection replaces the first; overwriting the pointers would
+    // leak both references and one COM initialisation.
+    if (CallInterface == 1)
+        DisconnectWmiAcpi();
+
+    // S_FALSE (COM already initialised on this thread) still counts an
+    // initialisation that DisconnectWmiAcpi ends, so it is accepted.
+    HRESULT hr = CoInitialize(nullptr);
+    if (FAILED(hr))
+        return WMIACPI_COINITIALIZE;
+
+    // Process-wide security can be set only once; RPC_E_TOO_LATE means an
+    // earlier connection (or the owner) already set it, which is no failure.
+    hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
+                              RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+    if (hr != S_OK && hr != RPC_E_TOO_LATE)
+    {
+        CoUninitialize();
+        return WMIACPI_COINITIALIZE_SECURITY;
+    }
+
+    IWbemLocator* pLocator = nullptr;
+    hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                          reinterpret_cast<void**>(&pLocator));
+    if (hr != S_OK || !pLocator)
+    {
+        ReleaseAndClear(pLocator);
+        CoUninitialize();
+        return WMIACPI_COCREATEINSTANCE;
+    }
+
+    IWbemServices* pServices = nullptr;
+    {
+        TempBstr bstrNamespace(L"ROOT\\WMI");
+        hr = pLocator->ConnectServer(bstrNamespace, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                     &pServices);
+    }
+    if (hr != S_OK || !pServices)
+    {
+        ReleaseAndClear(pServices);
+        pLocator->Release();
+        CoUninitialize();
+        return WMIACPI_CONNECT;
+    }
+
+    // Calls on the services run with the caller's identity, each one
+    // authenticated.
+    hr = CoSetProxyBlanket(pServices, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                           RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+    if (hr != S_OK)
+    {
+        pServices->Release();
+        pLocator->Release();
+        CoUninitialize();
+        return WMIACPI_SET_PROXY_BLANKET;
+    }
+
+    pLoc = pLocator;
+    pSvc = pServices;
+    CallInterface = 1;
+    return WMIACPI_NO_ERROR;
+}
+
 void WMIGeneric::DisconnectWmiAcpi()
 {
-    // Both null means this connection was already given up; COM must not be
-    // ended a second time for it.
+    // A connection always holds both; both null means it was already given
+    // up, and COM must not be ended a second time for it.
     if (!pSvc && !pLoc)
         return;
-    if (pSvc)
-    {
-        pSvc->Release();
-        pSvc = nullptr;
-    }
-    if (pLoc)
-    {
-        pLoc->Release();
-        pLoc = nullptr;
-    }
+    ReleaseAndClear(pSvc);
+    ReleaseAndClear(pLoc);
     CoUninitialize();
+}
+
+DWORD WMIGeneric::TransferProperty(const PropertyAccess& access, BYTE* pbBuffer)
+{
+    if (!pSvc)
+        return access.dwNoSvc;
+
+    wsprintfW(wszQuery, access.pwszQueryFormat, kWmiInstance);
+    IEnumWbemClassObject* pEnum = nullptr;
+    HRESULT hr;
+    {
+        TempBstr bstrLanguage(L"WQL");
+        TempBstr bstrQuery(wszQuery);
+        hr =
+            pSvc->ExecQuery(bstrLanguage, bstrQuery, WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, &pEnum);
+    }
+    if (hr != S_OK || !pEnum)
+    {
+        ReleaseAndClear(pEnum);
+        return access.dwQueryFail;
+    }
+
+    for (;;)
+    {
+        IWbemClassObject* pInstance = nullptr;
+        ULONG uReturned = 0;
+        hr = pEnum->Next(WBEM_INFINITE, 1, &pInstance, &uReturned);
+        if (hr != S_OK || uReturned == 0 || !pInstance)
+        {
+            ReleaseAndClear(pInstance);
+            pEnum->Release();
+            return access.dwNoInstance;
+        }
+
+        VARIANT varPath;
+        VariantInit(&varPath);
+        hr = pInstance->Get(L"__PATH", 0, &varPath, nullptr, nullptr);
+        if (hr != S_OK || V_VT(&varPath) != VT_BSTR)
+        {
+            VariantClear(&varPath);
+            pInstance->Release();
+            continue;
+        }
+
+        IWbemClassObject* pObject = nullptr;
+        hr = pSvc->GetObject(V_BSTR(&varPath), 0, nullptr, &pObject, nullptr);
+        if (hr != S_OK || !pObject)
+        {
+            ReleaseAndClear(pObject);
+            VariantClear(&varPath);
+            pInstance->Release();
+            continue;
+        }
+
+        wsprintfW(wszQuery, access.pwszPropertyFormat, kWmiInstance);
+        VARIANT varProperty;
+        VariantInit(&varProperty);
+        hr = pObject->Get(wszQuery, 0, &varProperty, nullptr, nullptr);
+        if (hr != S_OK || !IsUsableByteArray(varProperty, access.dwBytes))
+        {
+            VariantClear(&varProperty);
+            VariantClear(&varPath);
+            pObject->Release();
+            pInstance->Release();
+            continue;
+        }
+
+        void* pvData = nullptr;
+        if (SafeArrayAccessData(V_ARRAY(&varProperty), &pvData) != S_OK || !pvData)
+        {
+            VariantClear(&varProperty);
+            VariantClear(&varPath);
+            pObject->Release();
+            pInstance->Release();
+            continue;
+        }
+        if (access.blSet)
+            std::memcpy(pvData, pbBuffer, access.dwBytes);
+        else
+            std::memcpy(pbBuffer, pvData, access.dwBytes);
+        SafeArrayUnaccessData(V_ARRAY(&varProperty));
+
+        if (access.blSet)
+        {
+            // The firmware sees the data only once the instance is stored;
+            // a refusal shows up in the header read back afterwards.
+            wsprintfW(wszQuery, access.pwszPropertyFormat, kWmiInstance);
+            pObject->Put(wszQuery, 0, &varProperty, 0);
+            pSvc->PutInstance(pObject, WBEM_FLAG_UPDATE_ONLY, nullptr, nullptr);
+        }
+
+        VariantClear(&varProperty);
+        VariantClear(&varPath);
+        pObject->Release();
+        pInstance->Release();
+        pEnum->Release();
+        return WMIACPI_NO_ERROR;
+    }
+}
+
+DWORD WMIGeneric::WMIACPI_Get_WARG(BYTE* pbBuffer, DWORD)
+{
+    static const PropertyAccess kAccess = {L"SELECT * FROM MyWMIARGClass%d",
+                                           L"WAG%d",
+                                           kWmiArgSize,
+                                           false,
+                                           WMIACPI_GET_WARG_NO_SVC,
+                                           WMIACPI_GET_WARG_QUERY,
+                                           WMIACPI_GET_WARG_ENUM};
+    return TransferProperty(kAccess, pbBuffer);
+}
+
+DWORD WMIGeneric::WMIACPI_Set_WARG(BYTE* pbBuffer, DWORD)
+{
+    static const PropertyAccess kAccess = {L"SELECT * FROM MyWMIARGClass%d",
+                                           L"WAG%d",
+                                           kWmiArgSize,
+                                           true,
+                                           WMIACPI_SET_WARG_NO_SVC,
+                                           WMIACPI_SET_WARG_QUERY,
+                                           WMIACPI_SET_WARG_ENUM};
+    return TransferProperty(kAccess, pbBuffer);
+}
+
+DWORD WMIGeneric::WMIACPI_Get_WPLD(BYTE* pbBuffer, DWORD)
+{
+    static const PropertyAccess kAccess = {L"SELECT * FROM MyWMIPayloadClass%d",
+                                           L"WPD%d",
+                                           kWmiPayloadSize,
+                                           false,
+                                           WMIACPI_GET_WPLD_NO_SVC,
+                                           WMIACPI_GET_WPLD_QUERY,
+                                           WMIACPI_GET_WPLD_ENUM};
+    return TransferProperty(kAccess, pbBuffer);
+}
+
+DWORD WMIGeneric::WMIACPI_Set_WPLD(BYTE* pbBuffer, DWORD)
+{
+    static const PropertyAccess kAccess = {L"SELECT * FROM MyWMIPayloadClass%d",
+                                           L"WPD%d",
+                                           kWmiPayloadSize,
+                                           true,
+                                           WMIACPI_SET_WPLD_NO_SVC,
+                                           WMIACPI_SET_WPLD_QUERY,
+                                           WMIACPI_SET_WPLD_ENUM};
+    return TransferProperty(kAccess, pbBuffer);
+}
+
+DWORD WMIGeneric::WMIACPI_Call_Method()
+{
+    if (!pSvc)
+        return WMIACPI_CALL_METHOD_NO_SVC;
+
+    IEnumWbemClassObject* pEnum = nullptr;
+    HRESULT hr;
+    {
+        TempBstr bstrLanguage(L"WQL");
+        TempBstr bstrQuery(L"SELECT * FROM MyWMIMethodClass");
+        hr =
+            pSvc->ExecQuery(bstrLanguage, bstrQuery, WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, &pEnum);
+    }
+    if (hr != S_OK || !pEnum)
+    {
+        ReleaseAndClear(pEnum);
+        return WMIACPI_CALL_METHOD_QUERY;
+    }
+
+    for (;;)
+    {
+        IWbemClassObject* pInstance = nullptr;
+        ULONG uReturned = 0;
+        hr = pEnum->Next(WBEM_INFINITE, 1, &pInstance, &uReturned);
+        if (hr != S_OK || uReturned == 0 || !pInstance)
+        {
+            ReleaseAndClear(pInstance);
+            pEnum->Release();
+            return WMIACPI_CALL_METHOD_ENUM;
+        }
+
+        VARIANT varPath;
+        VariantInit(&varPath);
+        hr = pInstance->Get(L"__PATH", 0, &varPath, nullptr, nullptr);
+        if (hr != S_OK || V_VT(&varPath) != VT_BSTR)
+        {
+            VariantClear(&varPath);
+            pInstance->Release();
+            continue;
+        }
+
+        IWbemClassObject* pClass = nullptr;
+        {
+            TempBstr bstrClass(L"MyWMIMethodClass");
+            hr = pSvc->GetObject(bstrClass, 0, nullptr, &pClass, nullptr);
+        }
+        if (hr != S_OK || !pClass)
+        {
+            ReleaseAndClear(pClass);
+            VariantClear(&varPath);
+            pInstance->Release();
+            continue;
+        }
+
+        IWbemClassObject* pInSignature = nullptr;
+        hr = pClass->GetMethod(L"MyFn1", 0, &pInSignature, nullptr);
+        if (hr != S_OK || !pInSignature)
+        {
+            ReleaseAndClear(pInSignature);
+            pClass->Release();
+            VariantClear(&varPath);
+            pInstance->Release();
+            continue;
+        }
+
+        IWbemClassObject* pInParams = nullptr;
+        hr = pInSignature->SpawnInstance(0, &pInParams);
+        if (hr != S_OK || !pInParams)
+        {
+            ReleaseAndClear(pInParams);
+            pInSignature->Release();
+            pClass->Release();
+            VariantClear(&varPath);
+            pInstance->Release();
+            continue;
+        }
+
+        wsprintfW(wszQuery, L"%d", kWmiInstance);
+        VARIANT varIndex;
+        VariantInit(&varIndex);
+        V_VT(&varIndex) = VT_BSTR;
+        V_BSTR(&varIndex) = SysAllocString(wszQuery);
+        pInParams->Put(L"Indx", 0, &varIndex, 0);
+        VariantClear(&varIndex);
+
+        // The firmware's answer is read from the buffers afterwards, so the
+        // method's own result is not examined.
+        IWbemClassObject* pOutParams = nullptr;
+        {
+            TempBstr bstrMethod(L"MyFn1");
+            pSvc->ExecMethod(V_BSTR(&varPath), bstrMethod, 0, nullptr, pInParams, &pOutParams,
+                             nullptr);
+        }
+        ReleaseAndClear(pOutParams);
+
+        VariantClear(&varPath);
+        pClass->Release();
+        pInSignature->Release();
+        pInParams->Release();
+        pInstance->Release();
+        pEnum->Release();
+        return WMIACPI_NO_ERROR;
+    }
+}
+
+void WMIGeneric::WriteReturnDump(const BYTE* pbArg) const
+{
+    if (!blDebug)
+        return;
+    std::fputs(WmiFormatReturnDump(pbArg).c_str(), stdout);
+}
+
+bool WMIGeneric::CallFunc(BYTE* pbArg, DWORD, BYTE* pbPayload, WORD)
+{
+    if (CallInterface == 1)
+    {
+        DWORD dwCode = WMIACPI_Set_WARG(pbArg, kWmiArgSize);
+        WmiStep failed = WmiStep::SetWarg;
+        if (dwCode == 0)
+        {
+            failed = WmiStep::SetWpld;
+            dwCode = WMIACPI_Set_WPLD(pbPayload, kWmiPayloadSize);
+        }
+        if (dwCode == 0)
+        {
+            failed = WmiStep::CallMethod;
+            dwCode = WMIACPI_Call_Method();
+        }
+        if (dwCode == 0)
+        {
+            failed = WmiStep::GetWarg;
+            dwCode = WMIACPI_Get_WARG(pbArg, kWmiArgSize);
+        }
+        if (dwCode == 0)
+        {
+            failed = WmiStep::GetWpld;
+            dwCode = WMIACPI_Get_WPLD(pbPayload, kWmiPayloadSize);
+        }
+        if (dwCode != 0)
+        {
+            std::fputs(WmiFormatStepError(failed, dwCode).c_str(), stderr);
+            return false;
+        }
+        WriteReturnDump(pbArg);
+        return true;
+    }
+
+    if (CallInterface == 0)
+    {
+        // An owner's multithreaded apartment refuses CoInitialize; then this
+        // exchange took no initialisation and must not end one either.
+        HRESULT hrInit = CoInitialize(nullptr);
+        IGenericInterface* pGeneric = nullptr;
+        CoCreateInstance(CLSID_GenericInterface, nullptr, kGenericInterfaceClsCtx,
+                         IID_IGenericInterface, reinterpret_cast<void**>(&pGeneric));
+        if (!pGeneric)
+        {
+            if (SUCCEEDED(hrInit))
+                CoUninitialize();
+            std::fputs("\nGeneric Interface Not Found.\n", stdout);
+            return false;
+        }
+        DWORD dwStatus = 0;
+        pGeneric->GenericFunction(pbArg, pbPayload, kWmiPayloadSize, &dwStatus);
+        pGeneric->Release();
+        if (SUCCEEDED(hrInit))
+            CoUninitialize();
+        WriteReturnDump(pbArg);
+        if (dwStatus == 0 || dwStatus == 0x80000008)
+            return true;
+        std::printf("GENERIC_FUNCTION fail...Error:%x", static_cast<unsigned>(dwStatus));
+        return false;
+    }
+
+    WriteReturnDump(pbArg);
+    return true;
 }

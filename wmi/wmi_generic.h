@@ -2,16 +2,43 @@
 #pragma once
 
 #include "../access/edab_block.h"
+#include "wmi_protocol.h"
 
 #include <wbemidl.h>
 
-class WMIGeneric : public EDABBlock
+// Final: the owner deletes it through its own type, and EDABBlock's
+// destructor is not virtual.
+class WMIGeneric final : public EDABBlock
 {
 public:
     ~WMIGeneric();
 
+    // Initialises COM, creates the locator, connects to ROOT\WMI and sets the
+    // proxy blanket. 0 on success (CallInterface is then 1), else the code
+    // 1 to 5 of the failed call with nothing left connected. COM is entered
+    // apartment-threaded; S_FALSE (already initialised on this thread) is
+    // accepted because it too is ended by DisconnectWmiAcpi. Process security:
+    // default authentication, impersonation, no capabilities; RPC_E_TOO_LATE
+    // (already set by an earlier connection or the owner) is accepted. The
+    // services are reached as the current user, with call-level
+    // authentication (NTLM) and impersonation on the proxy. An existing
+    // connection is given up first.
+    DWORD ConnectWmiAcpi();
     // Releases the services and the locator and ends COM, once per connection.
     void DisconnectWmiAcpi();
+
+    static const char* WmiErrorName(DWORD dwCode) { return ::WmiErrorName(dwCode); }
+
+    // The buffer primitives move exactly 256 (WARG) or 4096 (WPLD) bytes.
+    DWORD WMIACPI_Get_WARG(BYTE* pbBuffer, DWORD dwSize);
+    DWORD WMIACPI_Set_WARG(BYTE* pbBuffer, DWORD dwSize);
+    DWORD WMIACPI_Get_WPLD(BYTE* pbBuffer, DWORD dwSize);
+    DWORD WMIACPI_Set_WPLD(BYTE* pbBuffer, DWORD dwSize);
+    DWORD WMIACPI_Call_Method();
+
+    // One exchange of both buffers with the firmware over the transport that
+    // CallInterface selects.
+    bool CallFunc(BYTE* pbArg, DWORD dwArgSize, BYTE* pbPayload, WORD wPayloadSize);
 
     IWbemServices* pSvc = nullptr;
     IWbemLocator* pLoc = nullptr;
@@ -20,4 +47,9 @@ public:
     BYTE WPLDBuf[4096] = {};
     DWORD CallInterface = 0; // 1: ACPI-WMI classes (owns a connection), 0: GenericInterface
     LONG RetryLimit = 0;
+
+private:
+    struct PropertyAccess;
+    DWORD TransferProperty(const PropertyAccess& access, BYTE* pbBuffer);
+    void WriteReturnDump(const BYTE* pbArg) const;
 };

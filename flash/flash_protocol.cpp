@@ -1,0 +1,115 @@
+#include "flash_protocol.h"
+
+#include <cstdio>
+#include <cstring>
+
+void BuildFiniRequestHeader(uint8_t* pBuf, bool blVer20, uint32_t dwLegacyInterface)
+{
+    FiniRequestHeader header = {};
+    memcpy(header.abSignature, "_FT_", 4);
+    header.wLength = sizeof(FiniRequestHeader);
+    header.bReserved = 0;
+    header.bOne = 1;
+    header.dwInterface = blVer20 ? kFiniInterfaceVer20 : dwLegacyInterface;
+    header.bNine = 9;
+    header.bThree = 3;
+    header.dwDate = 0x20100901;
+    header.dwZero = 0;
+    memset(header.abFill, blVer20 ? 0xFF : 0x00, sizeof(header.abFill));
+    memcpy(pBuf, &header, sizeof(header));
+}
+
+bool HasReplySignature(const uint8_t* pBuf, size_t cbBuf)
+{
+    return cbBuf >= kReplySignatureOffset + 4 &&
+           memcmp(pBuf + kReplySignatureOffset, "_$$_", 4) == 0;
+}
+
+bool FindFiniReplyRecord(const uint8_t* pBuf, size_t cbBuf, size_t* pnOffset,
+                         FiniReplyRecord* pRecord)
+{
+    // A tag closer to the end than nine bytes cannot hold a whole record.
+    for (size_t o = 0; o + sizeof(FiniReplyRecord) <= cbBuf; ++o)
+    {
+        uint32_t dwTag;
+        memcpy(&dwTag, pBuf + o, 4);
+        if (dwTag != kFiniReplyTag)
+            continue;
+        memcpy(pRecord, pBuf + o, sizeof(FiniReplyRecord));
+        *pnOffset = o;
+        return true;
+    }
+    return false;
+}
+
+bool ReadFiniErrorInfo(const uint8_t* pBuf, size_t cbBuf, uint32_t dwOffset, FiniErrorInfo* pInfo)
+{
+    if (dwOffset > cbBuf || cbBuf - dwOffset < 4)
+        return false;
+    memcpy(&pInfo->dwReason, pBuf + dwOffset, 4);
+    size_t nText = 0;
+    for (size_t o = dwOffset + 4; o < cbBuf && nText < kErrorTextMax && pBuf[o] != '$'; ++o)
+        pInfo->szText[nText++] = static_cast<char>(pBuf[o]);
+    pInfo->szText[nText] = '\0';
+    return true;
+}
+
+FiniVerdict JudgeFiniResult(uint32_t dwResult, bool blVer20, bool blSignature,
+                            uint32_t dwNoCheckPower)
+{
+    if (blVer20)
+        return dwResult == 0 || dwResult == 4 || dwResult == 8 || dwResult == 12
+                   ? FiniVerdict::Accept
+                   : FiniVerdict::RefuseVer20;
+    uint32_t m = blSignature ? 0 : 1;
+    if (dwResult == m)
+        return FiniVerdict::Accept;
+    if (dwResult == 4 && dwNoCheckPower == 1)
+        return FiniVerdict::AcceptPowerUnsafe;
+    return FiniVerdict::Refuse;
+}
+
+ReasonVerdict JudgeReasonCode(uint32_t dwReason, uint32_t dwAllowedReason)
+{
+    if (dwReason == 0)
+        return ReasonVerdict::Pass;
+    if (dwReason == 1 || dwReason == dwAllowedReason)
+        return ReasonVerdict::PowerUnsafe;
+    return ReasonVerdict::Refuse;
+}
+
+size_t BuildPasswordBlock(uint8_t* pBuf, size_t cbBuf, const char* pszPassword, size_t cchField,
+                          uint8_t bMaxLen)
+{
+    // The owner's field need not hold a terminator: never read past it.
+    size_t n = strnlen(pszPassword, cchField);
+    if (n > bMaxLen)
+        n = bMaxLen;
+    if (cbBuf < n + 2)
+        return 0;
+    pBuf[0] = 0;
+    memcpy(pBuf + 1, pszPassword, n);
+    pBuf[n + 1] = 0;
+    return n + 2;
+}
+
+int FormatFlscMessage(uint32_t dwResult, char* pszMessage, size_t cchMessage)
+{
+    if ((dwResult & 3) == 3)
+    {
+        snprintf(pszMessage, cchMessage, "Password check is failed and check over 3 times");
+        return 43;
+    }
+    if (dwResult & 1)
+    {
+        snprintf(pszMessage, cchMessage, "Password check is failed");
+        return 40;
+    }
+    if (dwResult & 2)
+    {
+        snprintf(pszMessage, cchMessage, "Password check over 3 times");
+        return 43;
+    }
+    snprintf(pszMessage, cchMessage, "FLSC return=%lX", static_cast<unsigned long>(dwResult));
+    return 0;
+}
