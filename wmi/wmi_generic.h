@@ -40,6 +40,13 @@ public:
     // CallInterface selects.
     bool CallFunc(BYTE* pbArg, DWORD dwArgSize, BYTE* pbPayload, WORD wPayloadSize);
 
+    // Calls one firmware function by its FlashFunctionCode, repeating the
+    // exchange until the firmware marks the header complete, at most
+    // RetryLimit exchanges counting. True when it completed without error;
+    // *pdwResult then holds the 16-bit result (0 for FLSH), else it is left
+    // alone. Both buffers keep what the last exchange left in them.
+    bool CallWmiFunction(DWORD dwCode, DWORD dwArgument, DWORD* pdwResult);
+
     IWbemServices* pSvc = nullptr;
     IWbemLocator* pLoc = nullptr;
     wchar_t wszQuery[100] = {};
