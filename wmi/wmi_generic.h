@@ -47,6 +47,13 @@ public:
     // alone. Both buffers keep what the last exchange left in them.
     bool CallWmiFunction(DWORD dwCode, DWORD dwArgument, DWORD* pdwResult);
 
+    // The three operations over the WMI buffers. Unlike the SMI ones the
+    // block operations only add bits to *pdwErrFlags.
+    bool ReadBlock(DWORD dwBlock, BYTE* pData, DWORD* pdwSize, DWORD* pdwErrFlags) override;
+    bool WriteBlock(DWORD dwBlock, BYTE* pData, DWORD dwSize, DWORD* pdwErrFlags) override;
+    bool OemData(BYTE bType, DWORD dwValue, BYTE* pData, DWORD* pdwLen, BYTE* pbOut,
+                 DWORD* pdwStatus) override;
+
     IWbemServices* pSvc = nullptr;
     IWbemLocator* pLoc = nullptr;
     wchar_t wszQuery[100] = {};
