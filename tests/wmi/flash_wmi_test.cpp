@@ -93,33 +93,12 @@ protected:
                 continue;
             if (!trace.empty())
                 trace += ' ';
-            switch (ev.dwA)
-            {
-                case 0:
-                    trace += "FLSH" + std::to_string(ev.dwB);
-                    break;
-                case 1:
-                    trace += "FINI";
-                    break;
-                case 4:
-                    trace += "FEBW";
-                    break;
-                case 5:
-                    trace += "FEBR";
-                    break;
-                case 6:
-                    trace += "FEDW";
-                    break;
-                case 7:
-                    trace += "ECSR" + std::to_string(ev.dwB);
-                    break;
-                case 8:
-                    trace += "FLSC" + std::to_string(ev.dwB);
-                    break;
-                default:
-                    trace += "fn" + std::to_string(ev.dwA) + "/" + std::to_string(ev.dwB);
-                    break;
-            }
+            static const char* const kNames[] = {"FLSH", "FINI", "FERS", "FWRx", "FEBW",
+                                                 "FEBR", "FEDW", "ECSR", "FLSC"};
+            trace += ev.dwA < 9 ? kNames[ev.dwA] : "OEMD";
+            // Functions whose word is a parameter rather than the marker.
+            if (ev.dwA == 0 || ev.dwA == 7 || ev.dwA == 8)
+                trace += std::to_string(ev.dwB);
         }
         return trace;
     }
