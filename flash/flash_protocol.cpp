@@ -113,3 +113,36 @@ int FormatFlscMessage(uint32_t dwResult, char* pszMessage, size_t cchMessage)
     snprintf(pszMessage, cchMessage, "FLSC return=%lX", static_cast<unsigned long>(dwResult));
     return 0;
 }
+
+FiniReplyJudgement JudgeFiniReply(const uint8_t* pBuf, size_t cbBuf, uint32_t dwAllowedReason)
+{
+    FiniReplyJudgement judgement;
+    size_t nRecord = 0;
+    FiniReplyRecord record;
+    if (!FindFiniReplyRecord(pBuf, cbBuf, &nRecord, &record))
+        return judgement;
+    judgement.blNeedCheck = (record.bFlags & kReplyNeedCheckFlsc) != 0;
+    judgement.dwErrorInfoOffset = record.dwErrorInfoOffset;
+    if (record.dwErrorInfoOffset == 0)
+        return judgement;
+
+    if (!ReadFiniErrorInfo(pBuf, cbBuf, record.dwErrorInfoOffset, &judgement.info))
+    {
+        judgement.info.dwReason = 0xFFFFFFFF;
+        judgement.info.szText[0] = '\0';
+        judgement.blRefuse = true;
+        return judgement;
+    }
+    switch (JudgeReasonCode(judgement.info.dwReason, dwAllowedReason))
+    {
+        case ReasonVerdict::Pass:
+            break;
+        case ReasonVerdict::PowerUnsafe:
+            judgement.blPass = false;
+            break;
+        case ReasonVerdict::Refuse:
+            judgement.blRefuse = true;
+            break;
+    }
+    return judgement;
+}

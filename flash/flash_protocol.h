@@ -98,6 +98,22 @@ struct FiniErrorInfo
 // when the reason code itself does not lie inside the buffer.
 bool ReadFiniErrorInfo(const uint8_t* pBuf, size_t cbBuf, uint32_t dwOffset, FiniErrorInfo* pInfo);
 
+// What WriteBlock makes of the buffer after FINI: the first reply record,
+// whether it asks for the password step, and the reason code of its error
+// info. Error info that does not lie inside the buffer cannot be judged;
+// since the firmware pointed at a problem, the write is then refused (reason
+// 0xFFFFFFFF, empty text).
+struct FiniReplyJudgement
+{
+    bool blNeedCheck = false; // run FLSC 0 (the record's flag bit 0)
+    bool blPass = true;       // false: power not safe (reason 1 or dwAllowedReason)
+    bool blRefuse = false;    // any other reason of 2 or above
+    uint32_t dwErrorInfoOffset = 0;
+    FiniErrorInfo info = {};
+};
+
+FiniReplyJudgement JudgeFiniReply(const uint8_t* pBuf, size_t cbBuf, uint32_t dwAllowedReason);
+
 enum class FiniVerdict
 {
     Accept,

@@ -2,6 +2,10 @@
 
 #include "generic_interface.h"
 
+#include "access/debug_print.h"
+#include "access/function_codes.h"
+#include "flash/flash_protocol.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -462,5 +466,63 @@ bool WMIGeneric::CallFunc(BYTE* pbArg, DWORD, BYTE* pbPayload, WORD)
     }
 
     WriteReturnDump(pbArg);
+    return true;
+}
+
+bool WMIGeneric::CallWmiFunction(DWORD dwCode, DWORD dwArgument, DWORD* pdwResult)
+{
+    // FEBW and FLSC 1 send what the caller prepared in the payload.
+    if (WmiClearsPayload(dwCode, dwArgument))
+        std::memset(WPLDBuf, 0, sizeof(WPLDBuf));
+    // Only the first 192 bytes: the rest of the argument buffer keeps what it
+    // held.
+    std::memset(WARGBuf, 0, 192);
+
+    const WmiFunctionRow* pRow = WmiFindFunction(dwCode);
+    // Wide enough that no RetryLimit, however large, makes it wrap.
+    long long nExchanges = 0;
+    for (;;)
+    {
+        WmiBeginRequest(WARGBuf);
+        if (!pRow)
+            return false;
+        WmiWriteFunctionFields(WARGBuf, *pRow, dwArgument);
+        if (dwCode == FINI)
+            BuildFiniRequestHeader(WPLDBuf, blExtfVer20 || blForceVer20, kFiniInterfaceWmi);
+
+        if (!CallFunc(WARGBuf, sizeof(WARGBuf), WPLDBuf, static_cast<WORD>(sizeof(WPLDBuf))))
+            return false;
+        ++nExchanges;
+
+        if (blDebug)
+        {
+            DebugPrint(ppLogFile, "WMI function %lX. return header= \n",
+                       static_cast<unsigned long>(dwCode));
+            DebugDump(ppLogFile, WARGBuf, 8);
+        }
+        // The exchange past the limit was made, but its answer does not count.
+        if (nExchanges > RetryLimit)
+        {
+            std::printf("Retry %d failed.\n", static_cast<int>(RetryLimit));
+            return false;
+        }
+        if (WmiIsComplete(WmiReadHeader(WARGBuf)))
+            break;
+    }
+
+    const WmiCallHeader header = WmiReadHeader(WARGBuf);
+    if (WmiHasFailed(header))
+    {
+        if (blDebug)
+            DebugPrint(ppLogFile, "%s", WmiErrorCodeText(header.ErrorCode));
+        return false;
+    }
+    if (WmiMarkerStanding(header))
+    {
+        if (blDebug)
+            DebugPrint(ppLogFile, "0xAA not change!\n");
+        return false;
+    }
+    *pdwResult = dwCode == FLSH ? 0 : header.ParamWord;
     return true;
 }

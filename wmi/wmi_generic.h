@@ -40,6 +40,20 @@ public:
     // CallInterface selects.
     bool CallFunc(BYTE* pbArg, DWORD dwArgSize, BYTE* pbPayload, WORD wPayloadSize);
 
+    // Calls one firmware function by its FlashFunctionCode, repeating the
+    // exchange until the firmware marks the header complete, at most
+    // RetryLimit exchanges counting. True when it completed without error;
+    // *pdwResult then holds the 16-bit result (0 for FLSH), else it is left
+    // alone. Both buffers keep what the last exchange left in them.
+    bool CallWmiFunction(DWORD dwCode, DWORD dwArgument, DWORD* pdwResult);
+
+    // The three operations over the WMI buffers. Unlike the SMI ones the
+    // block operations only add bits to *pdwErrFlags.
+    bool ReadBlock(DWORD dwBlock, BYTE* pData, DWORD* pdwSize, DWORD* pdwErrFlags) override;
+    bool WriteBlock(DWORD dwBlock, BYTE* pData, DWORD dwSize, DWORD* pdwErrFlags) override;
+    bool OemData(BYTE bType, DWORD dwValue, BYTE* pData, DWORD* pdwLen, BYTE* pbOut,
+                 DWORD* pdwStatus) override;
+
     IWbemServices* pSvc = nullptr;
     IWbemLocator* pLoc = nullptr;
     wchar_t wszQuery[100] = {};

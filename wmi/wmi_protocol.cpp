@@ -1,5 +1,7 @@
 #include "wmi_protocol.h"
 
+#include "access/function_codes.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -47,7 +49,66 @@ const char* const kWmiErrorNames[] = {
 };
 static_assert(sizeof(kWmiErrorNames) / sizeof(kWmiErrorNames[0]) == 36, "codes 0 to 35");
 
+// The functions offered over WMI, with the same numbers as over SMI.
+constexpr WmiFunctionRow kWmiFunctions[] = {
+    {FLSH, kFnFlsh, WmiWord::LowWord, false, false, false, false},
+    {FINI, kFnFini, WmiWord::Marker, true, false, false, false},
+    {FERS, kFnFers, WmiWord::LowWord, false, false, false, false},
+    {FWRI, kFnWrite, WmiWord::Marker, true, true, false, false},
+    {FWRP, kFnWrite, WmiWord::Marker, false, true, false, false},
+    {FEBW, kFnFebw, WmiWord::Marker, true, false, true, false},
+    {FEBR, kFnFebr, WmiWord::Marker, true, false, false, false},
+    {FEDW, kFnFedw, WmiWord::Marker, false, false, false, false},
+    {ECSR, kFnEcsr, WmiWord::LowWord, false, false, false, false},
+    {GDMI, kFnEcsr, WmiWord::Marker, true, false, false, false},
+    {FLSC, kFnFlsc, WmiWord::LowWord, false, false, true, true},
+};
+
 } // namespace
+
+const WmiFunctionRow* WmiFindFunction(uint32_t dwCode)
+{
+    for (const WmiFunctionRow& row : kWmiFunctions)
+        if (row.dwCode == dwCode)
+            return &row;
+    return nullptr;
+}
+
+bool WmiClearsPayload(uint32_t dwCode, uint32_t dwArgument)
+{
+    const WmiFunctionRow* pRow = WmiFindFunction(dwCode);
+    if (!pRow || !pRow->blKeepsPayload)
+        return true;
+    return pRow->blKeepsOnlyForOne && dwArgument != 1;
+}
+
+void WmiWriteFunctionFields(uint8_t* pbArg, const WmiFunctionRow& row, uint32_t dwArgument)
+{
+    WmiCallHeader header = WmiReadHeader(pbArg);
+    header.SubFunction = row.bSubFunction;
+    header.ParamWord =
+        row.paramWord == WmiWord::Marker ? kWmiMarker : static_cast<uint16_t>(dwArgument);
+    if (row.blDwordArgument)
+        header.ParamDword = dwArgument;
+    if (row.blLength4K)
+        header.ParamLength = 0x1000;
+    WmiWriteHeader(pbArg, header);
+}
+
+const char* WmiErrorCodeText(uint8_t bErrorCode)
+{
+    switch (bErrorCode)
+    {
+        case 1:
+            return "Function is not supported\n";
+        case 2:
+            return "Buffer size is insufficient\n";
+        case 4:
+            return "Access Denied.\n";
+        default:
+            return "Unknown error.\n";
+    }
+}
 
 const char* WmiErrorName(uint32_t dwCode)
 {

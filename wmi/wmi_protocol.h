@@ -87,6 +87,40 @@ bool WmiIsComplete(const WmiCallHeader& header);
 bool WmiHasFailed(const WmiCallHeader& header);
 bool WmiMarkerStanding(const WmiCallHeader& header);
 
+// The firmware's texts for ErrorCode when Status bit 1 is set: 1, 2 and 4
+// have their own, every other value shares one.
+const char* WmiErrorCodeText(uint8_t bErrorCode);
+
+// How CallWmiFunction fills the request for one FlashFunctionCode.
+enum class WmiWord : uint8_t
+{
+    LowWord, // the argument's low 16 bits
+    Marker,  // 0xAA in both bytes
+};
+
+struct WmiFunctionRow
+{
+    uint32_t dwCode;
+    uint8_t bSubFunction;
+    WmiWord paramWord;
+    bool blDwordArgument;   // ParamDword := the argument
+    bool blLength4K;        // ParamLength := 0x1000
+    bool blKeepsPayload;    // the caller's payload goes out as it stands ...
+    bool blKeepsOnlyForOne; // ... only when the argument is 1
+};
+
+// The row of dwCode, or null for a code CallWmiFunction refuses (OEMD among
+// them: OEM data fills its own header).
+const WmiFunctionRow* WmiFindFunction(uint32_t dwCode);
+
+// Whether the payload is cleared before the first exchange. Codes without a
+// row clear it too.
+bool WmiClearsPayload(uint32_t dwCode, uint32_t dwArgument);
+
+// Writes SubFunction and the fields the row names; the others keep what the
+// buffer holds.
+void WmiWriteFunctionFields(uint8_t* pbArg, const WmiFunctionRow& row, uint32_t dwArgument);
+
 // The return dump of an exchange: "Call Func return:\n" and the first 8
 // bytes of the argument buffer, each as "%X ".
 std::string WmiFormatReturnDump(const uint8_t* pbArg);

@@ -198,3 +198,41 @@ TEST(FirmwareParsers, NeverReadOutsideTheirBuffers)
             }
     }
 }
+
+TEST(FiniReply, JudgementOfRecordAndErrorInfo)
+{
+    std::vector<uint8_t> buf = Buffer(0);
+    FiniReplyJudgement none = JudgeFiniReply(buf.data(), buf.size(), 7);
+    EXPECT_FALSE(none.blNeedCheck);
+    EXPECT_TRUE(none.blPass);
+    EXPECT_FALSE(none.blRefuse);
+
+    // Password wanted, no error info.
+    PutRecord(buf, 64, 0x03, 0);
+    FiniReplyJudgement j = JudgeFiniReply(buf.data(), buf.size(), 7);
+    EXPECT_TRUE(j.blNeedCheck);
+    EXPECT_TRUE(j.blPass);
+    EXPECT_FALSE(j.blRefuse);
+
+    // Reason 1 and the owner's allowed reason: power not safe; others refuse.
+    const uint32_t aReasons[] = {0, 1, 7, 2};
+    for (uint32_t dwReason : aReasons)
+    {
+        PutRecord(buf, 64, 0x00, 96);
+        memcpy(buf.data() + 96, &dwReason, 4);
+        memcpy(buf.data() + 100, "why$", 4);
+        j = JudgeFiniReply(buf.data(), buf.size(), 7);
+        EXPECT_EQ(j.blPass, dwReason != 1 && dwReason != 7) << dwReason;
+        EXPECT_EQ(j.blRefuse, dwReason == 2) << dwReason;
+        EXPECT_EQ(j.dwErrorInfoOffset, 96u);
+        EXPECT_STREQ(j.info.szText, "why");
+    }
+
+    // Error info whose reason code would cross the end is refused unread.
+    PutRecord(buf, 64, 0x01, 4093);
+    j = JudgeFiniReply(buf.data(), buf.size(), 7);
+    EXPECT_TRUE(j.blRefuse);
+    EXPECT_TRUE(j.blNeedCheck);
+    EXPECT_EQ(j.info.dwReason, 0xFFFFFFFFu);
+    EXPECT_STREQ(j.info.szText, "");
+}

@@ -123,3 +123,38 @@ TEST(WmiStepError, FormatsNameTheStepCodeAndText)
     EXPECT_EQ(WmiFormatStepError(WmiStep::GetWpld, 0xFFFFFFFFu),
               "GetWPLD - Error(-1):Unknown ERROR");
 }
+
+TEST(WmiFunctionTable, FieldsTheRowDoesNotNameKeepTheirBytes)
+{
+    std::vector<uint8_t> arg(256, 0x5A);
+    const WmiFunctionRow* pRow = WmiFindFunction(0x464C5343); // FLSC
+    ASSERT_NE(pRow, nullptr);
+    WmiWriteFunctionFields(arg.data(), *pRow, 0xABCD0123);
+    const uint8_t expected[9] = {0x08, 0x23, 0x01, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A};
+    EXPECT_EQ(std::memcmp(arg.data() + 8, expected, sizeof(expected)), 0);
+
+    pRow = WmiFindFunction(0x46575249); // FWRI: marker, argument and 4 KiB
+    ASSERT_NE(pRow, nullptr);
+    WmiWriteFunctionFields(arg.data(), *pRow, 0x01020304);
+    const uint8_t expectedFwri[9] = {0x03, 0xAA, 0xAA, 0x04, 0x03, 0x02, 0x01, 0x00, 0x10};
+    EXPECT_EQ(std::memcmp(arg.data() + 8, expectedFwri, sizeof(expectedFwri)), 0);
+    EXPECT_EQ(arg[7], 0x5A);
+    EXPECT_EQ(arg[17], 0x5A);
+
+    // OEM data fills its own header; unknown codes are refused.
+    EXPECT_EQ(WmiFindFunction(0x4F454D44), nullptr);
+    EXPECT_EQ(WmiFindFunction(0), nullptr);
+}
+
+TEST(WmiFunctionTable, OnlyFebwAndFlscOneSendTheCallersPayload)
+{
+    EXPECT_FALSE(WmiClearsPayload(0x46454257, 0)); // FEBW
+    EXPECT_FALSE(WmiClearsPayload(0x464C5343, 1)); // FLSC 1
+    EXPECT_TRUE(WmiClearsPayload(0x464C5343, 0));
+    EXPECT_TRUE(WmiClearsPayload(0x464C5343, 0x10001));
+    EXPECT_TRUE(WmiClearsPayload(0x46494E49, 1)); // FINI
+    EXPECT_TRUE(WmiClearsPayload(0x4F454D44, 1)); // refused codes too
+    EXPECT_STREQ(WmiErrorCodeText(4), "Access Denied.\n");
+    EXPECT_STREQ(WmiErrorCodeText(3), "Unknown error.\n");
+    EXPECT_STREQ(WmiErrorCodeText(0), "Unknown error.\n");
+}

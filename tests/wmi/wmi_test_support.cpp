@@ -25,6 +25,18 @@ Captured CaptureOutput(const std::function<void()>& run)
     return captured;
 }
 
+std::string StreamContents(FILE* pFile)
+{
+    std::fflush(pFile);
+    long lEnd = std::ftell(pFile);
+    std::string text(lEnd > 0 ? static_cast<size_t>(lEnd) : 0, '\0');
+    std::rewind(pFile);
+    if (!text.empty())
+        text.resize(std::fread(&text[0], 1, text.size(), pFile));
+    std::fseek(pFile, 0, SEEK_END);
+    return text;
+}
+
 namespace
 {
 

@@ -22,6 +22,9 @@ struct Captured
 };
 Captured CaptureOutput(const std::function<void()>& run);
 
+// Everything written to a stream so far.
+std::string StreamContents(FILE* pFile);
+
 // The simulated GenericInterface server, loaded into this process; COM
 // later finds the same module when it creates the class.
 class GenericSimDll
