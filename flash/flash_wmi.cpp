@@ -97,23 +97,15 @@ bool WMIGeneric::OemData(BYTE bType, DWORD dwValue, BYTE* pData, DWORD* pdwLen, 
         if (!CallFunc(WARGBuf, sizeof(WARGBuf), WPLDBuf, static_cast<WORD>(sizeof(WPLDBuf))))
             return false;
         ++nExchanges;
-        // The exchange past the limit was made, but its answer does not count.
-        if (nExchanges > RetryLimit)
-        {
-            std::printf("Retry %d failed.\n", static_cast<int>(RetryLimit));
+        if (RetryLimitPassed(nExchanges))
             return false;
-        }
         if (WmiIsComplete(WmiReadHeader(WARGBuf)))
             break;
     }
 
     const WmiCallHeader header = WmiReadHeader(WARGBuf);
-    if (WmiHasFailed(header))
-    {
-        if (blDebug)
-            DebugPrint(ppLogFile, "%s", WmiErrorCodeText(header.ErrorCode));
+    if (FirmwareRefused(header))
         return false;
-    }
     if (bType == OEMDATA_READ)
     {
         if (*pdwLen > sizeof(WPLDBuf) || !pData)

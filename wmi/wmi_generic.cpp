@@ -469,6 +469,23 @@ bool WMIGeneric::CallFunc(BYTE* pbArg, DWORD, BYTE* pbPayload, WORD)
     return true;
 }
 
+bool WMIGeneric::RetryLimitPassed(long long nExchanges) const
+{
+    if (nExchanges <= RetryLimit)
+        return false;
+    std::printf("Retry %d failed.\n", static_cast<int>(RetryLimit));
+    return true;
+}
+
+bool WMIGeneric::FirmwareRefused(const WmiCallHeader& header) const
+{
+    if (!WmiHasFailed(header))
+        return false;
+    if (blDebug)
+        DebugPrint(ppLogFile, "%s", WmiErrorCodeText(header.ErrorCode));
+    return true;
+}
+
 bool WMIGeneric::CallWmiFunction(DWORD dwCode, DWORD dwArgument, DWORD* pdwResult)
 {
     // FEBW and FLSC 1 send what the caller prepared in the payload.
@@ -500,23 +517,15 @@ bool WMIGeneric::CallWmiFunction(DWORD dwCode, DWORD dwArgument, DWORD* pdwResul
                        static_cast<unsigned long>(dwCode));
             DebugDump(ppLogFile, WARGBuf, 8);
         }
-        // The exchange past the limit was made, but its answer does not count.
-        if (nExchanges > RetryLimit)
-        {
-            std::printf("Retry %d failed.\n", static_cast<int>(RetryLimit));
+        if (RetryLimitPassed(nExchanges))
             return false;
-        }
         if (WmiIsComplete(WmiReadHeader(WARGBuf)))
             break;
     }
 
     const WmiCallHeader header = WmiReadHeader(WARGBuf);
-    if (WmiHasFailed(header))
-    {
-        if (blDebug)
-            DebugPrint(ppLogFile, "%s", WmiErrorCodeText(header.ErrorCode));
+    if (FirmwareRefused(header))
         return false;
-    }
     if (WmiMarkerStanding(header))
     {
         if (blDebug)

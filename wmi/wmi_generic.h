@@ -66,4 +66,9 @@ private:
     struct PropertyAccess;
     DWORD TransferProperty(const PropertyAccess& access, BYTE* pbBuffer);
     void WriteReturnDump(const BYTE* pbArg) const;
+    // The two exchange loops' shared judgements. RetryLimit passed: prints
+    // "Retry %d failed." (the exchange past the limit was made, but its answer
+    // does not count). Firmware refusal: the ErrorCode text while debugging.
+    bool RetryLimitPassed(long long nExchanges) const;
+    bool FirmwareRefused(const WmiCallHeader& header) const;
 };
