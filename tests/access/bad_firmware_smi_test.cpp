@@ -4,111 +4,19 @@
 // touched and nothing was lost.
 #include "vbios_fixture.h"
 
+#include "tests/common/table_rows.h"
+
 #include "flash/flash_protocol.h"
 
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 namespace
 {
 
-constexpr size_t kGuard = 64;
-constexpr uint8_t kGuardByte = 0xCD;
-constexpr uint8_t kFillByte = 0xEE;
 constexpr char kUntouched[] = "untouched";
 
-struct Row
-{
-    int nLine;
-    std::vector<std::string> cols; // name setup op result flags text trace out
-};
-
-std::vector<std::string> Split(const std::string& str, char ch, size_t nMax = 0)
-{
-    std::vector<std::string> parts;
-    size_t nStart = 0;
-    for (;;)
-    {
-        size_t nEnd = str.find(ch, nStart);
-        if (nEnd == std::string::npos || (nMax && parts.size() + 1 == nMax))
-        {
-            parts.push_back(str.substr(nStart));
-            return parts;
-        }
-        parts.push_back(str.substr(nStart, nEnd - nStart));
-        nStart = nEnd + 1;
-    }
-}
-
-uint32_t Num(const std::string& str)
-{
-    return static_cast<uint32_t>(strtoul(str.c_str(), nullptr, 0));
-}
-
-// "x92" stands for 92 times 'x', "fill80" for 80 times 'p'.
-std::string Expand(const std::string& str)
-{
-    if (str == "fill80")
-        return std::string(80, 'p');
-    std::string out;
-    for (size_t i = 0; i < str.size(); ++i)
-    {
-        size_t nDigits = 0;
-        while (str[i] == 'x' && i + 1 + nDigits < str.size() && isdigit(str[i + 1 + nDigits]))
-            ++nDigits;
-        if (nDigits == 0)
-        {
-            out += str[i];
-            continue;
-        }
-        out += std::string(atoi(str.substr(i + 1, nDigits).c_str()), 'x');
-        i += nDigits;
-    }
-    return out;
-}
-
-std::vector<Row> ReadTable()
-{
-    char szPath[MAX_PATH];
-    DWORD cch = GetModuleFileNameA(nullptr, szPath, MAX_PATH);
-    std::string strPath(szPath, cch);
-    strPath = strPath.substr(0, strPath.find_last_of("\\/") + 1) + "bad_firmware_smi.tsv";
-    std::ifstream file(strPath);
-    std::vector<Row> rows;
-    std::string line;
-    for (int nLine = 1; std::getline(file, line); ++nLine)
-    {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty() || line[0] == '#')
-            continue;
-        rows.push_back({nLine, Split(line, '\t')});
-    }
-    return rows;
-}
-
-// A caller's buffer with guard bytes on both sides.
-struct Guarded
-{
-    explicit Guarded(size_t cb) : cbData(cb), bytes(cb + 2 * kGuard, kGuardByte)
-    {
-        for (size_t i = 0; i < cb; ++i)
-            Data()[i] = static_cast<uint8_t>(0x40 + i * 5);
-    }
-    uint8_t* Data() { return bytes.data() + kGuard; }
-    bool GuardsIntact() const
-    {
-        for (size_t i = 0; i < kGuard; ++i)
-            if (bytes[i] != kGuardByte || bytes[kGuard + cbData + i] != kGuardByte)
-                return false;
-        return true;
-    }
-    size_t cbData;
-    std::vector<uint8_t> bytes;
-};
+using Row = TableRow;
 
 const std::map<std::string, uint32_t> kKnobs = {
     {"POWER_SAFE", VBK_POWER_SAFE},
@@ -135,7 +43,7 @@ protected:
 
 void BadFirmwareSmi::Setup(const std::string& strItem, EDABBlock& block)
 {
-    const std::vector<std::string> kv = Split(strItem, '=', 2);
+    const std::vector<std::string> kv = SplitText(strItem, '=', 2);
     ASSERT_EQ(2u, kv.size()) << strItem;
     const std::string& key = kv[0];
     const std::string& value = kv[1];
@@ -144,65 +52,66 @@ void BadFirmwareSmi::Setup(const std::string& strItem, EDABBlock& block)
     {
         (key == "extf"      ? layout.dwExtfOffset
          : key == "extfver" ? layout.bExtfVersion
-                            : layout.wDescriptorOffset) = Num(value);
+                            : layout.wDescriptorOffset) = TableNumber(value);
         VbSetLayout(&layout);
     }
     else if (key == "block")
     {
-        std::vector<std::string> p = Split(value, ':');
+        std::vector<std::string> p = SplitText(value, ':');
         ASSERT_EQ(3u, p.size()) << strItem;
-        std::vector<uint8_t> data(Num(p[1]));
+        std::vector<uint8_t> data(TableNumber(p[1]));
         for (size_t i = 0; i < data.size(); ++i)
             data[i] = static_cast<uint8_t>(i * 11 + 3);
-        VbSetBlock(Num(p[0]), data.data(), static_cast<uint32_t>(data.size()), Num(p[2]));
+        VbSetBlock(TableNumber(p[0]), data.data(), static_cast<uint32_t>(data.size()),
+                   TableNumber(p[2]));
     }
     else if (key == "record")
     {
-        std::vector<std::string> p = Split(value, ':');
+        std::vector<std::string> p = SplitText(value, ':');
         ASSERT_EQ(3u, p.size()) << strItem;
-        const uint32_t dwInfo = Num(p[2]);
+        const uint32_t dwInfo = TableNumber(p[2]);
         const uint8_t abRecord[9] = {0x49,
                                      0x4E,
                                      0x49,
                                      0x46,
-                                     static_cast<uint8_t>(Num(p[1])),
+                                     static_cast<uint8_t>(TableNumber(p[1])),
                                      static_cast<uint8_t>(dwInfo),
                                      static_cast<uint8_t>(dwInfo >> 8),
                                      static_cast<uint8_t>(dwInfo >> 16),
                                      static_cast<uint8_t>(dwInfo >> 24)};
-        VbAddFiniPatch(Num(p[0]), abRecord, sizeof(abRecord));
+        VbAddFiniPatch(TableNumber(p[0]), abRecord, sizeof(abRecord));
     }
     else if (key == "info")
     {
-        std::vector<std::string> p = Split(value, ':', 3);
+        std::vector<std::string> p = SplitText(value, ':', 3);
         ASSERT_EQ(3u, p.size()) << strItem;
-        const uint32_t dwReason = Num(p[1]);
+        const uint32_t dwReason = TableNumber(p[1]);
         std::vector<uint8_t> info = {
             static_cast<uint8_t>(dwReason), static_cast<uint8_t>(dwReason >> 8),
             static_cast<uint8_t>(dwReason >> 16), static_cast<uint8_t>(dwReason >> 24)};
-        const std::string strText = Expand(p[2]);
+        const std::string strText = ExpandText(p[2]);
         info.insert(info.end(), strText.begin(), strText.end());
-        VbAddFiniPatch(Num(p[0]), info.data(), static_cast<uint32_t>(info.size()));
+        VbAddFiniPatch(TableNumber(p[0]), info.data(), static_cast<uint32_t>(info.size()));
     }
     else if (key == "password")
-        VbSetPassword(Expand(value).c_str());
+        VbSetPassword(ExpandText(value).c_str());
     else if (key == "ownerpw")
     {
         // fill80 leaves the field without a terminator.
-        const std::string strPassword = Expand(value);
+        const std::string strPassword = ExpandText(value);
         memset(block.szPassword, 0, sizeof(block.szPassword));
         memcpy(block.szPassword, strPassword.data(),
                std::min(strPassword.size(), sizeof(block.szPassword)));
     }
     else if (key == "ncp")
-        block.dwNoCheckPower = Num(value);
+        block.dwNoCheckPower = TableNumber(value);
     else if (key == "allowed")
-        block.dwAllowedReason = Num(value);
+        block.dwAllowedReason = TableNumber(value);
     else if (key == "ver20")
-        block.blForceVer20 = Num(value) != 0;
+        block.blForceVer20 = TableNumber(value) != 0;
     else if (key == "oemstore")
     {
-        std::vector<uint8_t> store(Num(value));
+        std::vector<uint8_t> store(TableNumber(value));
         for (size_t i = 0; i < store.size(); ++i)
             store[i] = static_cast<uint8_t>(i * 13 + 1);
         VbSetOemData(store.data(), static_cast<uint32_t>(store.size()));
@@ -211,7 +120,7 @@ void BadFirmwareSmi::Setup(const std::string& strItem, EDABBlock& block)
     {
         auto it = kKnobs.find(key);
         ASSERT_NE(kKnobs.end(), it) << "unknown setup item " << strItem;
-        VbSetKnob(it->second, static_cast<int32_t>(Num(value)));
+        VbSetKnob(it->second, static_cast<int32_t>(TableNumber(value)));
     }
 }
 
@@ -219,9 +128,9 @@ void BadFirmwareSmi::RunRow(const Row& row)
 {
     ASSERT_GE(row.cols.size(), 8u) << "line " << row.nLine << ": too few columns";
     const std::string& strSetup = row.cols[1];
-    const std::vector<std::string> op = Split(row.cols[2], ' ');
+    const std::vector<std::string> op = SplitText(row.cols[2], ' ');
     const bool blExpected = row.cols[3] == "true";
-    const uint32_t dwExpectedFlags = Num(row.cols[4]);
+    const uint32_t dwExpectedFlags = TableNumber(row.cols[4]);
     const std::string& strText = row.cols[5];
     const std::string& strTrace = row.cols[6];
     const std::string& strOut = row.cols[7];
@@ -241,7 +150,7 @@ void BadFirmwareSmi::RunRow(const Row& row)
     block.dwAllocArg4 = 0x44;
     strcpy(block.szMessage, kUntouched);
     if (strSetup != "-")
-        for (const std::string& strItem : Split(strSetup, ';'))
+        for (const std::string& strItem : SplitText(strSetup, ';'))
         {
             Setup(strItem, block);
             if (HasFatalFailure())
@@ -257,11 +166,11 @@ void BadFirmwareSmi::RunRow(const Row& row)
     uint32_t dwOutWord = 0;
     std::string strOutActual = "-";
     ASSERT_GE(op.size(), 3u) << row.cols[2];
-    const uint32_t dwBlock = Num(op[1]);
+    const uint32_t dwBlock = TableNumber(op[1]);
     const std::vector<uint8_t> blockBefore = Block(dwBlock);
     if (op[0] == "read")
     {
-        Guarded data(Num(op[2]));
+        GuardedBuffer data(TableNumber(op[2]));
         const std::vector<uint8_t> before = data.bytes;
         DWORD dwSize = static_cast<DWORD>(data.cbData);
         DWORD dwFlags = 0xFFFFFFFF;
@@ -273,8 +182,9 @@ void BadFirmwareSmi::RunRow(const Row& row)
         {
             ASSERT_LE(dwSize, data.cbData);
             EXPECT_EQ(0, memcmp(data.Data(), blockBefore.data(), dwSize)) << "the block's bytes";
-            EXPECT_EQ(0, memcmp(data.Data() + dwSize, before.data() + kGuard + dwSize,
-                                data.cbData - dwSize))
+            EXPECT_EQ(0,
+                      memcmp(data.Data() + dwSize, before.data() + GuardedBuffer::kGuard + dwSize,
+                             data.cbData - dwSize))
                 << "nothing past the block";
         }
         else
@@ -285,7 +195,7 @@ void BadFirmwareSmi::RunRow(const Row& row)
     }
     else if (op[0] == "write")
     {
-        Guarded data(Num(op[2]));
+        GuardedBuffer data(TableNumber(op[2]));
         const std::vector<uint8_t> before = data.bytes;
         DWORD dwFlags = 0xFFFFFFFF;
         blResult =
@@ -305,10 +215,10 @@ void BadFirmwareSmi::RunRow(const Row& row)
     }
     else if (op[0] == "oem")
     {
-        const uint8_t bKind = static_cast<uint8_t>(Num(op[1]));
-        const uint32_t dwValue = Num(op[2]);
+        const uint8_t bKind = static_cast<uint8_t>(TableNumber(op[1]));
+        const uint32_t dwValue = TableNumber(op[2]);
         ASSERT_EQ(4u, op.size()) << row.cols[2];
-        Guarded data(Num(op[3]));
+        GuardedBuffer data(TableNumber(op[3]));
         const std::vector<uint8_t> before = data.bytes;
         DWORD dwLen = static_cast<DWORD>(data.cbData);
         BYTE bOut = 0;
@@ -348,25 +258,17 @@ void BadFirmwareSmi::RunRow(const Row& row)
 
     const std::string strLog = Log();
     std::string strMessage = kUntouched;
-    if (strText != "-")
-        for (std::string strCheck : Split(strText, '&'))
+    for (const std::string& strCheck : TextChecks(strText))
+    {
+        if (strCheck.compare(0, 4, "msg=") == 0)
+            strMessage = strCheck.substr(4);
+        else
         {
-            if (strCheck.empty())
-                continue;
-            // " && " separates checks.
-            while (!strCheck.empty() && strCheck.front() == ' ')
-                strCheck.erase(0, 1);
-            while (!strCheck.empty() && strCheck.back() == ' ')
-                strCheck.pop_back();
-            if (strCheck.compare(0, 4, "msg=") == 0)
-                strMessage = strCheck.substr(4);
-            else
-            {
-                EXPECT_NE(std::string::npos, strLog.find(Expand(strCheck)))
-                    << "log lacks \"" << Expand(strCheck) << "\":\n"
-                    << strLog;
-            }
+            EXPECT_NE(std::string::npos, strLog.find(ExpandText(strCheck)))
+                << "log lacks \"" << ExpandText(strCheck) << "\":\n"
+                << strLog;
         }
+    }
     EXPECT_STREQ(strMessage.c_str(), block.szMessage);
 
     // Nothing lost, nothing touched outside a buffer.
@@ -382,7 +284,7 @@ void BadFirmwareSmi::RunRow(const Row& row)
 
 TEST_F(BadFirmwareSmi, EveryRowOfTheTable)
 {
-    const std::vector<Row> rows = ReadTable();
+    const std::vector<Row> rows = ReadTableBesideProgram("bad_firmware_smi.tsv");
     ASSERT_GE(rows.size(), 50u) << "bad_firmware_smi.tsv beside the test";
     for (const Row& row : rows)
     {
