@@ -4,7 +4,7 @@
 // touched and nothing was lost.
 #include "vbios_fixture.h"
 
-#include "tests/common/table_rows.h"
+#include "tests/common/firmware_setup.h"
 
 #include "flash/flash_protocol.h"
 
@@ -18,27 +18,28 @@ constexpr char kUntouched[] = "untouched";
 
 using Row = TableRow;
 
-const std::map<std::string, uint32_t> kKnobs = {
-    {"POWER_SAFE", VBK_POWER_SAFE},
-    {"FINI_RESULT", VBK_FINI_RESULT},
-    {"REPLY_SIGNATURE", VBK_REPLY_SIGNATURE},
-    {"AUTO_REPLY_RECORD", VBK_AUTO_REPLY_RECORD},
-    {"FLSC0_RESULT", VBK_FLSC0_RESULT},
-    {"FLSC1_RESULT", VBK_FLSC1_RESULT},
-    {"FEBW_RESULT", VBK_FEBW_RESULT},
-    {"FEDW_RESULT", VBK_FEDW_RESULT},
-    {"NEVER_ANSWER_FN", VBK_NEVER_ANSWER_FN},
-    {"PASSWORD_MAX", VBK_PASSWORD_MAX},
-    {"BUSY_READS", VBK_BUSY_READS},
-    {"STUCK_FIELD", VBK_STUCK_FIELD},
-    {"STUCK_AFTER_SMIS", VBK_STUCK_AFTER_SMIS},
-};
-
 class BadFirmwareSmi : public VirtualBios
 {
 protected:
     void RunRow(const Row& row);
     void Setup(const std::string& strItem, EDABBlock& block);
+
+    // The firmware's setup calls, through the virtual BIOS's control exports.
+    struct VbiosControl
+    {
+        BadFirmwareSmi& bios;
+        void SetBlock(uint32_t dwBlock, const uint8_t* pData, uint32_t cbData, uint32_t dwReported)
+        {
+            bios.VbSetBlock(dwBlock, pData, cbData, dwReported);
+        }
+        void AddFiniPatch(uint32_t dwOffset, const uint8_t* pData, uint32_t cbData)
+        {
+            bios.VbAddFiniPatch(dwOffset, pData, cbData);
+        }
+        void SetPassword(const char* pszPassword) { bios.VbSetPassword(pszPassword); }
+        void SetOemData(const uint8_t* pData, uint32_t cbData) { bios.VbSetOemData(pData, cbData); }
+        void SetKnob(uint32_t dwKnob, int32_t nValue) { bios.VbSetKnob(dwKnob, nValue); }
+    };
 };
 
 void BadFirmwareSmi::Setup(const std::string& strItem, EDABBlock& block)
@@ -55,72 +56,11 @@ void BadFirmwareSmi::Setup(const std::string& strItem, EDABBlock& block)
                             : layout.wDescriptorOffset) = TableNumber(value);
         VbSetLayout(&layout);
     }
-    else if (key == "block")
-    {
-        std::vector<std::string> p = SplitText(value, ':');
-        ASSERT_EQ(3u, p.size()) << strItem;
-        std::vector<uint8_t> data(TableNumber(p[1]));
-        for (size_t i = 0; i < data.size(); ++i)
-            data[i] = static_cast<uint8_t>(i * 11 + 3);
-        VbSetBlock(TableNumber(p[0]), data.data(), static_cast<uint32_t>(data.size()),
-                   TableNumber(p[2]));
-    }
-    else if (key == "record")
-    {
-        std::vector<std::string> p = SplitText(value, ':');
-        ASSERT_EQ(3u, p.size()) << strItem;
-        const uint32_t dwInfo = TableNumber(p[2]);
-        const uint8_t abRecord[9] = {0x49,
-                                     0x4E,
-                                     0x49,
-                                     0x46,
-                                     static_cast<uint8_t>(TableNumber(p[1])),
-                                     static_cast<uint8_t>(dwInfo),
-                                     static_cast<uint8_t>(dwInfo >> 8),
-                                     static_cast<uint8_t>(dwInfo >> 16),
-                                     static_cast<uint8_t>(dwInfo >> 24)};
-        VbAddFiniPatch(TableNumber(p[0]), abRecord, sizeof(abRecord));
-    }
-    else if (key == "info")
-    {
-        std::vector<std::string> p = SplitText(value, ':', 3);
-        ASSERT_EQ(3u, p.size()) << strItem;
-        const uint32_t dwReason = TableNumber(p[1]);
-        std::vector<uint8_t> info = {
-            static_cast<uint8_t>(dwReason), static_cast<uint8_t>(dwReason >> 8),
-            static_cast<uint8_t>(dwReason >> 16), static_cast<uint8_t>(dwReason >> 24)};
-        const std::string strText = ExpandText(p[2]);
-        info.insert(info.end(), strText.begin(), strText.end());
-        VbAddFiniPatch(TableNumber(p[0]), info.data(), static_cast<uint32_t>(info.size()));
-    }
-    else if (key == "password")
-        VbSetPassword(ExpandText(value).c_str());
-    else if (key == "ownerpw")
-    {
-        // fill80 leaves the field without a terminator.
-        const std::string strPassword = ExpandText(value);
-        memset(block.szPassword, 0, sizeof(block.szPassword));
-        memcpy(block.szPassword, strPassword.data(),
-               std::min(strPassword.size(), sizeof(block.szPassword)));
-    }
-    else if (key == "ncp")
-        block.dwNoCheckPower = TableNumber(value);
-    else if (key == "allowed")
-        block.dwAllowedReason = TableNumber(value);
-    else if (key == "ver20")
-        block.blForceVer20 = TableNumber(value) != 0;
-    else if (key == "oemstore")
-    {
-        std::vector<uint8_t> store(TableNumber(value));
-        for (size_t i = 0; i < store.size(); ++i)
-            store[i] = static_cast<uint8_t>(i * 13 + 1);
-        VbSetOemData(store.data(), static_cast<uint32_t>(store.size()));
-    }
     else
     {
-        auto it = kKnobs.find(key);
-        ASSERT_NE(kKnobs.end(), it) << "unknown setup item " << strItem;
-        VbSetKnob(it->second, static_cast<int32_t>(TableNumber(value)));
+        VbiosControl control{*this};
+        EXPECT_TRUE(ApplySharedSetupItem(key, value, control, block))
+            << "unknown setup item " << strItem;
     }
 }
 
@@ -157,10 +97,7 @@ void BadFirmwareSmi::RunRow(const Row& row)
                 return;
         }
     // The owner's members, to compare afterwards.
-    char szOwnerPassword[sizeof(block.szPassword)];
-    memcpy(szOwnerPassword, block.szPassword, sizeof(szOwnerPassword));
-    const DWORD dwOwnerAllowed = block.dwAllowedReason;
-    const DWORD dwOwnerNcp = block.dwNoCheckPower;
+    const OwnerMembers owner(block);
 
     bool blResult = false;
     uint32_t dwOutWord = 0;
@@ -275,9 +212,7 @@ void BadFirmwareSmi::RunRow(const Row& row)
     EXPECT_EQ(0, VbGetKnob(VBK_OUTSTANDING_BUFFERS));
     EXPECT_EQ(0, VbGetKnob(VBK_OUTSTANDING_MAPPINGS));
     EXPECT_TRUE(Events(VBEV_MEM_WRITE).empty()) << "a write to physical memory outside the mailbox";
-    EXPECT_EQ(0, memcmp(szOwnerPassword, block.szPassword, sizeof(szOwnerPassword)));
-    EXPECT_EQ(dwOwnerAllowed, block.dwAllowedReason);
-    EXPECT_EQ(dwOwnerNcp, block.dwNoCheckPower);
+    owner.ExpectUnchanged(block);
     EXPECT_EQ(0x11u, block.dwAllocArg1);
     EXPECT_EQ(0x44u, block.dwAllocArg4);
 }
