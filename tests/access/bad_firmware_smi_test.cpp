@@ -114,20 +114,7 @@ void BadFirmwareSmi::RunRow(const Row& row)
         blResult = block.ReadBlock(dwBlock, data.Data(), &dwSize, &dwFlags);
         dwOutWord = dwFlags;
         strOutActual = "size=" + std::to_string(dwSize);
-        EXPECT_TRUE(data.GuardsIntact());
-        if (blResult)
-        {
-            ASSERT_LE(dwSize, data.cbData);
-            EXPECT_EQ(0, memcmp(data.Data(), blockBefore.data(), dwSize)) << "the block's bytes";
-            EXPECT_EQ(0,
-                      memcmp(data.Data() + dwSize, before.data() + GuardedBuffer::kGuard + dwSize,
-                             data.cbData - dwSize))
-                << "nothing past the block";
-        }
-        else
-        {
-            EXPECT_EQ(before, data.bytes) << "a failed read copies nothing";
-        }
+        ExpectReadOutcome(data, before, blResult, dwSize, blockBefore);
         EXPECT_EQ(blockBefore, Block(dwBlock)) << "a read changes no flash";
     }
     else if (op[0] == "write")
@@ -138,17 +125,7 @@ void BadFirmwareSmi::RunRow(const Row& row)
         blResult =
             block.WriteBlock(dwBlock, data.Data(), static_cast<DWORD>(data.cbData), &dwFlags);
         dwOutWord = dwFlags;
-        EXPECT_EQ(before, data.bytes) << "the source and its guards stay as they were";
-        const std::vector<uint8_t> after = Block(dwBlock);
-        if (blResult)
-        {
-            ASSERT_EQ(blockBefore.size(), after.size());
-            EXPECT_EQ(0, memcmp(after.data(), data.Data(), after.size())) << "the data landed";
-        }
-        else
-        {
-            EXPECT_EQ(blockBefore, after) << "a failed write leaves the block as it was";
-        }
+        ExpectWriteOutcome(data, before, blResult, blockBefore, Block(dwBlock));
     }
     else if (op[0] == "oem")
     {

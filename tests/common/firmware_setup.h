@@ -134,3 +134,40 @@ struct OwnerMembers
     DWORD dwNoCheckPower;
     bool blForceVer20;
 };
+
+// A block read seen from the caller's buffer (before: its bytes with guards
+// beforehand): the guards intact; on success the block's bytes (as many as
+// the block holds, should the firmware report more) and nothing changed past
+// the reported size; on failure nothing changed at all.
+inline void ExpectReadOutcome(const GuardedBuffer& data, const std::vector<uint8_t>& before,
+                              bool blResult, DWORD dwSize, const std::vector<uint8_t>& blockBefore)
+{
+    EXPECT_TRUE(data.GuardsIntact());
+    if (!blResult)
+    {
+        EXPECT_EQ(before, data.bytes) << "a failed read copies nothing";
+        return;
+    }
+    ASSERT_LE(dwSize, data.cbData);
+    const size_t cbBlock = std::min<size_t>(dwSize, blockBefore.size());
+    EXPECT_EQ(0, memcmp(data.Data(), blockBefore.data(), cbBlock)) << "the block's bytes";
+    EXPECT_EQ(0, memcmp(data.Data() + dwSize, before.data() + GuardedBuffer::kGuard + dwSize,
+                        data.cbData - dwSize))
+        << "nothing past the block";
+}
+
+// A block write: the caller's data and guards as they were; the block holds
+// the data's first bytes after a success and is unchanged after a failure.
+inline void ExpectWriteOutcome(const GuardedBuffer& data, const std::vector<uint8_t>& before,
+                               bool blResult, const std::vector<uint8_t>& blockBefore,
+                               const std::vector<uint8_t>& blockAfter)
+{
+    EXPECT_EQ(before, data.bytes) << "the source and its guards stay as they were";
+    if (!blResult)
+    {
+        EXPECT_EQ(blockBefore, blockAfter) << "a failed write leaves the block as it was";
+        return;
+    }
+    ASSERT_EQ(blockBefore.size(), blockAfter.size());
+    EXPECT_EQ(0, memcmp(blockAfter.data(), data.Data(), blockAfter.size())) << "the data landed";
+}

@@ -114,6 +114,7 @@ struct GuardedBuffer
             Data()[i] = static_cast<uint8_t>(0x40 + i * 5);
     }
     uint8_t* Data() { return bytes.data() + kGuard; }
+    const uint8_t* Data() const { return bytes.data() + kGuard; }
     bool GuardsIntact() const
     {
         for (size_t i = 0; i < kGuard; ++i)
