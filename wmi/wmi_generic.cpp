@@ -243,52 +243,37 @@ DWORD WMIGeneric::TransferProperty(const PropertyAccess& access, BYTE* pbBuffer)
     }
 }
 
+// The four buffer primitives differ only in class, property, size, direction
+// and codes.
+const WMIGeneric::PropertyAccess WMIGeneric::s_propertyAccess[4] = {
+    {L"SELECT * FROM MyWMIARGClass%d", L"WAG%d", kWmiArgSize, false, WMIACPI_GET_WARG_NO_SVC,
+     WMIACPI_GET_WARG_QUERY, WMIACPI_GET_WARG_ENUM},
+    {L"SELECT * FROM MyWMIARGClass%d", L"WAG%d", kWmiArgSize, true, WMIACPI_SET_WARG_NO_SVC,
+     WMIACPI_SET_WARG_QUERY, WMIACPI_SET_WARG_ENUM},
+    {L"SELECT * FROM MyWMIPayloadClass%d", L"WPD%d", kWmiPayloadSize, false,
+     WMIACPI_GET_WPLD_NO_SVC, WMIACPI_GET_WPLD_QUERY, WMIACPI_GET_WPLD_ENUM},
+    {L"SELECT * FROM MyWMIPayloadClass%d", L"WPD%d", kWmiPayloadSize, true, WMIACPI_SET_WPLD_NO_SVC,
+     WMIACPI_SET_WPLD_QUERY, WMIACPI_SET_WPLD_ENUM},
+};
+
 DWORD WMIGeneric::WMIACPI_Get_WARG(BYTE* pbBuffer, DWORD)
 {
-    static const PropertyAccess kAccess = {L"SELECT * FROM MyWMIARGClass%d",
-                                           L"WAG%d",
-                                           kWmiArgSize,
-                                           false,
-                                           WMIACPI_GET_WARG_NO_SVC,
-                                           WMIACPI_GET_WARG_QUERY,
-                                           WMIACPI_GET_WARG_ENUM};
-    return TransferProperty(kAccess, pbBuffer);
+    return TransferProperty(s_propertyAccess[0], pbBuffer);
 }
 
 DWORD WMIGeneric::WMIACPI_Set_WARG(BYTE* pbBuffer, DWORD)
 {
-    static const PropertyAccess kAccess = {L"SELECT * FROM MyWMIARGClass%d",
-                                           L"WAG%d",
-                                           kWmiArgSize,
-                                           true,
-                                           WMIACPI_SET_WARG_NO_SVC,
-                                           WMIACPI_SET_WARG_QUERY,
-                                           WMIACPI_SET_WARG_ENUM};
-    return TransferProperty(kAccess, pbBuffer);
+    return TransferProperty(s_propertyAccess[1], pbBuffer);
 }
 
 DWORD WMIGeneric::WMIACPI_Get_WPLD(BYTE* pbBuffer, DWORD)
 {
-    static const PropertyAccess kAccess = {L"SELECT * FROM MyWMIPayloadClass%d",
-                                           L"WPD%d",
-                                           kWmiPayloadSize,
-                                           false,
-                                           WMIACPI_GET_WPLD_NO_SVC,
-                                           WMIACPI_GET_WPLD_QUERY,
-                                           WMIACPI_GET_WPLD_ENUM};
-    return TransferProperty(kAccess, pbBuffer);
+    return TransferProperty(s_propertyAccess[2], pbBuffer);
 }
 
 DWORD WMIGeneric::WMIACPI_Set_WPLD(BYTE* pbBuffer, DWORD)
 {
-    static const PropertyAccess kAccess = {L"SELECT * FROM MyWMIPayloadClass%d",
-                                           L"WPD%d",
-                                           kWmiPayloadSize,
-                                           true,
-                                           WMIACPI_SET_WPLD_NO_SVC,
-                                           WMIACPI_SET_WPLD_QUERY,
-                                           WMIACPI_SET_WPLD_ENUM};
-    return TransferProperty(kAccess, pbBuffer);
+    return TransferProperty(s_propertyAccess[3], pbBuffer);
 }
 
 DWORD WMIGeneric::WMIACPI_Call_Method()

@@ -64,6 +64,7 @@ public:
 
 private:
     struct PropertyAccess;
+    static const PropertyAccess s_propertyAccess[4]; // Get/Set WARG, Get/Set WPLD
     DWORD TransferProperty(const PropertyAccess& access, BYTE* pbBuffer);
     void WriteReturnDump(const BYTE* pbArg) const;
     // The two exchange loops' shared judgements. RetryLimit passed: prints
