@@ -130,7 +130,9 @@ bool ReadFirmwareVariable(const char* pszName, const char* pszGuid, VariableCopy
     return true;
 }
 
-bool SetVariableByte(int32_t nOffset, uint8_t bData)
+// The start both changing commands share: names shown, the boot checked,
+// the privilege asked for and the variable read.
+static bool StartChangeCommand(VariableCopy* pCopy)
 {
     printf("Name=%s\nGUID=%s\n", Shown(g_ToolSettings.pszVarName),
            Shown(g_ToolSettings.pszVarGuid));
@@ -140,8 +142,13 @@ bool SetVariableByte(int32_t nOffset, uint8_t bData)
         return false;
     }
     EnableFirmwareVariablePrivilege();
+    return ReadForCommand(pCopy);
+}
+
+bool SetVariableByte(int32_t nOffset, uint8_t bData)
+{
     VariableCopy copy;
-    if (!ReadForCommand(&copy))
+    if (!StartChangeCommand(&copy))
         return false;
     // Only offsets inside the variable address a byte of it: refuse the rest
     // before anything is written.
@@ -159,16 +166,8 @@ bool SetVariableByte(int32_t nOffset, uint8_t bData)
 
 bool DeleteVariable()
 {
-    printf("Name=%s\nGUID=%s\n", Shown(g_ToolSettings.pszVarName),
-           Shown(g_ToolSettings.pszVarGuid));
-    if (IsLegacyBiosBoot())
-    {
-        printf("Windows was installed using legacy BIOS.\n");
-        return false;
-    }
-    EnableFirmwareVariablePrivilege();
     VariableCopy copy;
-    if (!ReadForCommand(&copy))
+    if (!StartChangeCommand(&copy))
         return false;
     bool blOk = WriteBack(copy, 0);
     free(copy.pbData);
