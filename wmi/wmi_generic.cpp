@@ -49,6 +49,76 @@ template <class T> void ReleaseAndClear(T*& p)
     }
 }
 
+// An interface pointer that is released when it goes out of scope, so every
+// path through the WMI steps gives back what it was handed.
+template <class T> class ComRef
+{
+public:
+    ComRef() = default;
+    ~ComRef() { ReleaseAndClear(m_p); }
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+    // For a call that hands out a reference; an earlier one is given back.
+    T** Out()
+    {
+        ReleaseAndClear(m_p);
+        return &m_p;
+    }
+    T* Get() const { return m_p; }
+    T* operator->() const { return m_p; }
+
+private:
+    T* m_p = nullptr;
+};
+
+// A VARIANT that is cleared when it goes out of scope.
+class ScopedVariant
+{
+public:
+    ScopedVariant() { VariantInit(&m_var); }
+    ~ScopedVariant() { VariantClear(&m_var); }
+    ScopedVariant(const ScopedVariant&) = delete;
+    ScopedVariant& operator=(const ScopedVariant&) = delete;
+    // For a call that fills it; an earlier value is freed.
+    VARIANT* Out()
+    {
+        VariantClear(&m_var);
+        return &m_var;
+    }
+    VARIANT* Ptr() { return &m_var; }
+    const VARIANT& Get() const { return m_var; }
+
+private:
+    VARIANT m_var;
+};
+
+// Runs a WQL query; false when it fails or gives no enumerator.
+bool RunQuery(IWbemServices* pSvc, const wchar_t* pwszQuery, ComRef<IEnumWbemClassObject>& result)
+{
+    TempBstr bstrLanguage(L"WQL");
+    TempBstr bstrQuery(pwszQuery);
+    const HRESULT hr = pSvc->ExecQuery(bstrLanguage, bstrQuery, WBEM_FLAG_RETURN_IMMEDIATELY,
+                                       nullptr, result.Out());
+    return hr == S_OK && result.Get();
+}
+
+// The next instance of an enumeration with its __PATH; false when there is
+// none left. An instance whose path is not a string is passed over.
+bool NextInstanceWithPath(IEnumWbemClassObject* pEnum, ComRef<IWbemClassObject>& instance,
+                          ScopedVariant& path)
+{
+    for (;;)
+    {
+        ULONG uReturned = 0;
+        const HRESULT hr = pEnum->Next(WBEM_INFINITE, 1, instance.Out(), &uReturned);
+        if (hr != S_OK || uReturned == 0 || !instance.Get())
+            return false;
+        if (instance->Get(L"__PATH", 0, path.Out(), nullptr, nullptr) == S_OK &&
+            V_VT(&path.Get()) == VT_BSTR)
+            return true;
+    }
+}
+
 } // namespace
 
 // How one property primitive differs from the others.
@@ -151,96 +221,45 @@ DWORD WMIGeneric::TransferProperty(const PropertyAccess& access, BYTE* pbBuffer)
         return access.dwNoSvc;
 
     wsprintfW(wszQuery, access.pwszQueryFormat, kWmiInstance);
-    IEnumWbemClassObject* pEnum = nullptr;
-    HRESULT hr;
-    {
-        TempBstr bstrLanguage(L"WQL");
-        TempBstr bstrQuery(wszQuery);
-        hr =
-            pSvc->ExecQuery(bstrLanguage, bstrQuery, WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, &pEnum);
-    }
-    if (hr != S_OK || !pEnum)
-    {
-        ReleaseAndClear(pEnum);
+    ComRef<IEnumWbemClassObject> instances;
+    if (!RunQuery(pSvc, wszQuery, instances))
         return access.dwQueryFail;
-    }
 
-    for (;;)
+    ComRef<IWbemClassObject> instance;
+    ScopedVariant path;
+    while (NextInstanceWithPath(instances.Get(), instance, path))
     {
-        IWbemClassObject* pInstance = nullptr;
-        ULONG uReturned = 0;
-        hr = pEnum->Next(WBEM_INFINITE, 1, &pInstance, &uReturned);
-        if (hr != S_OK || uReturned == 0 || !pInstance)
-        {
-            ReleaseAndClear(pInstance);
-            pEnum->Release();
-            return access.dwNoInstance;
-        }
-
-        VARIANT varPath;
-        VariantInit(&varPath);
-        hr = pInstance->Get(L"__PATH", 0, &varPath, nullptr, nullptr);
-        if (hr != S_OK || V_VT(&varPath) != VT_BSTR)
-        {
-            VariantClear(&varPath);
-            pInstance->Release();
+        ComRef<IWbemClassObject> object;
+        if (pSvc->GetObject(V_BSTR(&path.Get()), 0, nullptr, object.Out(), nullptr) != S_OK ||
+            !object.Get())
             continue;
-        }
-
-        IWbemClassObject* pObject = nullptr;
-        hr = pSvc->GetObject(V_BSTR(&varPath), 0, nullptr, &pObject, nullptr);
-        if (hr != S_OK || !pObject)
-        {
-            ReleaseAndClear(pObject);
-            VariantClear(&varPath);
-            pInstance->Release();
-            continue;
-        }
 
         wsprintfW(wszQuery, access.pwszPropertyFormat, kWmiInstance);
-        VARIANT varProperty;
-        VariantInit(&varProperty);
-        hr = pObject->Get(wszQuery, 0, &varProperty, nullptr, nullptr);
-        if (hr != S_OK || !IsUsableByteArray(varProperty, access.dwBytes))
-        {
-            VariantClear(&varProperty);
-            VariantClear(&varPath);
-            pObject->Release();
-            pInstance->Release();
+        ScopedVariant property;
+        if (object->Get(wszQuery, 0, property.Out(), nullptr, nullptr) != S_OK ||
+            !IsUsableByteArray(property.Get(), access.dwBytes))
             continue;
-        }
 
         void* pvData = nullptr;
-        if (SafeArrayAccessData(V_ARRAY(&varProperty), &pvData) != S_OK || !pvData)
-        {
-            VariantClear(&varProperty);
-            VariantClear(&varPath);
-            pObject->Release();
-            pInstance->Release();
+        if (SafeArrayAccessData(V_ARRAY(property.Ptr()), &pvData) != S_OK || !pvData)
             continue;
-        }
         if (access.blSet)
             std::memcpy(pvData, pbBuffer, access.dwBytes);
         else
             std::memcpy(pbBuffer, pvData, access.dwBytes);
-        SafeArrayUnaccessData(V_ARRAY(&varProperty));
+        SafeArrayUnaccessData(V_ARRAY(property.Ptr()));
 
         if (access.blSet)
         {
             // The firmware sees the data only once the instance is stored;
             // a refusal shows up in the header read back afterwards.
             wsprintfW(wszQuery, access.pwszPropertyFormat, kWmiInstance);
-            pObject->Put(wszQuery, 0, &varProperty, 0);
-            pSvc->PutInstance(pObject, WBEM_FLAG_UPDATE_ONLY, nullptr, nullptr);
+            object->Put(wszQuery, 0, property.Ptr(), 0);
+            pSvc->PutInstance(object.Get(), WBEM_FLAG_UPDATE_ONLY, nullptr, nullptr);
         }
-
-        VariantClear(&varProperty);
-        VariantClear(&varPath);
-        pObject->Release();
-        pInstance->Release();
-        pEnum->Release();
         return WMIACPI_NO_ERROR;
     }
+    return access.dwNoInstance;
 }
 
 // The four buffer primitives differ only in class, property, size, direction
@@ -281,104 +300,49 @@ DWORD WMIGeneric::WMIACPI_Call_Method()
     if (!pSvc)
         return WMIACPI_CALL_METHOD_NO_SVC;
 
-    IEnumWbemClassObject* pEnum = nullptr;
-    HRESULT hr;
-    {
-        TempBstr bstrLanguage(L"WQL");
-        TempBstr bstrQuery(L"SELECT * FROM MyWMIMethodClass");
-        hr =
-            pSvc->ExecQuery(bstrLanguage, bstrQuery, WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, &pEnum);
-    }
-    if (hr != S_OK || !pEnum)
-    {
-        ReleaseAndClear(pEnum);
+    ComRef<IEnumWbemClassObject> instances;
+    if (!RunQuery(pSvc, L"SELECT * FROM MyWMIMethodClass", instances))
         return WMIACPI_CALL_METHOD_QUERY;
-    }
 
-    for (;;)
+    ComRef<IWbemClassObject> instance;
+    ScopedVariant path;
+    while (NextInstanceWithPath(instances.Get(), instance, path))
     {
-        IWbemClassObject* pInstance = nullptr;
-        ULONG uReturned = 0;
-        hr = pEnum->Next(WBEM_INFINITE, 1, &pInstance, &uReturned);
-        if (hr != S_OK || uReturned == 0 || !pInstance)
-        {
-            ReleaseAndClear(pInstance);
-            pEnum->Release();
-            return WMIACPI_CALL_METHOD_ENUM;
-        }
-
-        VARIANT varPath;
-        VariantInit(&varPath);
-        hr = pInstance->Get(L"__PATH", 0, &varPath, nullptr, nullptr);
-        if (hr != S_OK || V_VT(&varPath) != VT_BSTR)
-        {
-            VariantClear(&varPath);
-            pInstance->Release();
-            continue;
-        }
-
-        IWbemClassObject* pClass = nullptr;
+        ComRef<IWbemClassObject> methodClass;
+        HRESULT hr;
         {
             TempBstr bstrClass(L"MyWMIMethodClass");
-            hr = pSvc->GetObject(bstrClass, 0, nullptr, &pClass, nullptr);
+            hr = pSvc->GetObject(bstrClass, 0, nullptr, methodClass.Out(), nullptr);
         }
-        if (hr != S_OK || !pClass)
-        {
-            ReleaseAndClear(pClass);
-            VariantClear(&varPath);
-            pInstance->Release();
+        if (hr != S_OK || !methodClass.Get())
             continue;
-        }
 
-        IWbemClassObject* pInSignature = nullptr;
-        hr = pClass->GetMethod(L"MyFn1", 0, &pInSignature, nullptr);
-        if (hr != S_OK || !pInSignature)
-        {
-            ReleaseAndClear(pInSignature);
-            pClass->Release();
-            VariantClear(&varPath);
-            pInstance->Release();
+        ComRef<IWbemClassObject> inSignature;
+        if (methodClass->GetMethod(L"MyFn1", 0, inSignature.Out(), nullptr) != S_OK ||
+            !inSignature.Get())
             continue;
-        }
 
-        IWbemClassObject* pInParams = nullptr;
-        hr = pInSignature->SpawnInstance(0, &pInParams);
-        if (hr != S_OK || !pInParams)
-        {
-            ReleaseAndClear(pInParams);
-            pInSignature->Release();
-            pClass->Release();
-            VariantClear(&varPath);
-            pInstance->Release();
+        ComRef<IWbemClassObject> inParams;
+        if (inSignature->SpawnInstance(0, inParams.Out()) != S_OK || !inParams.Get())
             continue;
-        }
 
         wsprintfW(wszQuery, L"%d", kWmiInstance);
-        VARIANT varIndex;
-        VariantInit(&varIndex);
-        V_VT(&varIndex) = VT_BSTR;
-        V_BSTR(&varIndex) = SysAllocString(wszQuery);
-        pInParams->Put(L"Indx", 0, &varIndex, 0);
-        VariantClear(&varIndex);
+        {
+            ScopedVariant index;
+            V_VT(index.Ptr()) = VT_BSTR;
+            V_BSTR(index.Ptr()) = SysAllocString(wszQuery);
+            inParams->Put(L"Indx", 0, index.Ptr(), 0);
+        }
 
         // The firmware's answer is read from the buffers afterwards, so the
         // method's own result is not examined.
-        IWbemClassObject* pOutParams = nullptr;
-        {
-            TempBstr bstrMethod(L"MyFn1");
-            pSvc->ExecMethod(V_BSTR(&varPath), bstrMethod, 0, nullptr, pInParams, &pOutParams,
-                             nullptr);
-        }
-        ReleaseAndClear(pOutParams);
-
-        VariantClear(&varPath);
-        pClass->Release();
-        pInSignature->Release();
-        pInParams->Release();
-        pInstance->Release();
-        pEnum->Release();
+        ComRef<IWbemClassObject> outParams;
+        TempBstr bstrMethod(L"MyFn1");
+        pSvc->ExecMethod(V_BSTR(path.Ptr()), bstrMethod, 0, nullptr, inParams.Get(),
+                         outParams.Out(), nullptr);
         return WMIACPI_NO_ERROR;
     }
+    return WMIACPI_CALL_METHOD_ENUM;
 }
 
 void WMIGeneric::WriteReturnDump(const BYTE* pbArg) const
