@@ -1,6 +1,7 @@
 // ReadBlock, WriteBlock and OemData over the flash SMI mailbox, judged by
 // what an owner sees and by what the virtual BIOS received.
 #include "vbios_fixture.h"
+#include "tests/common/firmware_setup.h"
 
 #include "flash/flash_protocol.h"
 #include "tests/host/debug_stamp.h"
@@ -23,20 +24,6 @@ std::vector<uint8_t> Pattern(size_t cb, uint8_t bSeed)
     for (size_t i = 0; i < cb; ++i)
         data[i] = static_cast<uint8_t>(bSeed + i * 3);
     return data;
-}
-
-// A reply record, and error info when dwInfoAt is not 0.
-std::vector<uint8_t> Record(uint8_t bFlags, uint32_t dwInfoAt)
-{
-    return {0x49,
-            0x4E,
-            0x49,
-            0x46,
-            bFlags,
-            static_cast<uint8_t>(dwInfoAt),
-            static_cast<uint8_t>(dwInfoAt >> 8),
-            static_cast<uint8_t>(dwInfoAt >> 16),
-            static_cast<uint8_t>(dwInfoAt >> 24)};
 }
 
 std::vector<uint8_t> ErrorInfo(uint32_t dwReason, const std::string& strText)
@@ -275,7 +262,7 @@ TEST_F(ReadBlockSmi, FiniJudgementWithoutRevision20)
 
 class Revision20 : public VirtualBios, public ::testing::WithParamInterface<bool>
 {
-  protected:
+protected:
     void SetUp() override
     {
         VirtualBios::SetUp();
@@ -490,7 +477,7 @@ TEST_F(WriteBlockSmi, PowerNotSafe)
 
 TEST_F(WriteBlockSmi, ReasonCodesInTheReplyRecord)
 {
-    VbAddFiniPatch(100, Record(0, 200).data(), 9);
+    VbAddFiniPatch(100, ReplyRecord(0, 200).data(), 9);
     const std::vector<uint8_t> info = ErrorInfo(5, "Flash locked by OEM$ignored");
     VbAddFiniPatch(200, info.data(), static_cast<uint32_t>(info.size()));
     m_block.blDebug = true;
@@ -517,7 +504,7 @@ TEST_F(WriteBlockSmi, ReasonCodesInTheReplyRecord)
 
 TEST_F(WriteBlockSmi, ErrorInfoOutsideTheBufferIsRefusedUnread)
 {
-    VbAddFiniPatch(100, Record(1, 4094).data(), 9);
+    VbAddFiniPatch(100, ReplyRecord(1, 4094).data(), 9);
     m_block.blDebug = true;
     std::vector<uint8_t> data = Pattern(16, 3);
     DWORD dwFlags = 0;
@@ -529,7 +516,7 @@ TEST_F(WriteBlockSmi, ErrorInfoOutsideTheBufferIsRefusedUnread)
 
     // Error text running into the buffer end is cut there.
     VbReset();
-    VbAddFiniPatch(100, Record(0, 4090).data(), 9);
+    VbAddFiniPatch(100, ReplyRecord(0, 4090).data(), 9);
     const std::vector<uint8_t> info = ErrorInfo(9, "ab");
     VbAddFiniPatch(4090, info.data(), static_cast<uint32_t>(info.size()));
     EXPECT_FALSE(m_block.WriteBlock(2, data.data(), 16, &dwFlags));
@@ -538,7 +525,7 @@ TEST_F(WriteBlockSmi, ErrorInfoOutsideTheBufferIsRefusedUnread)
 
     // A tag too close to the end for a whole record is no record.
     VbReset();
-    VbAddFiniPatch(4090, Record(0, 200).data(), 6);
+    VbAddFiniPatch(4090, ReplyRecord(0, 200).data(), 6);
     EXPECT_TRUE(m_block.WriteBlock(2, data.data(), 16, &dwFlags));
 }
 

@@ -44,6 +44,15 @@ inline void PutLe32(std::vector<uint8_t>& bytes, uint32_t dwValue)
         bytes.push_back(static_cast<uint8_t>(dwValue >> (8 * i)));
 }
 
+// A reply record as the firmware leaves it after FINI: "INIF", the flags and
+// the offset of its error info.
+inline std::vector<uint8_t> ReplyRecord(uint8_t bFlags, uint32_t dwInfoAt)
+{
+    std::vector<uint8_t> record = {0x49, 0x4E, 0x49, 0x46, bFlags};
+    PutLe32(record, dwInfoAt);
+    return record;
+}
+
 // Applies one "key=value" item; false when the key is not one of these.
 // A malformed value fails the running test.
 template <class Firmware>
@@ -64,9 +73,8 @@ bool ApplySharedSetupItem(const std::string& key, const std::string& value, Firm
     {
         const std::vector<std::string> p = SplitText(value, ':');
         EXPECT_EQ(3u, p.size()) << value;
-        std::vector<uint8_t> record = {0x49, 0x4E, 0x49, 0x46,
-                                       static_cast<uint8_t>(TableNumber(p.at(1)))};
-        PutLe32(record, TableNumber(p.at(2)));
+        const std::vector<uint8_t> record =
+            ReplyRecord(static_cast<uint8_t>(TableNumber(p.at(1))), TableNumber(p.at(2)));
         firmware.AddFiniPatch(TableNumber(p[0]), record.data(),
                               static_cast<uint32_t>(record.size()));
     }

@@ -5,6 +5,7 @@
 #include "flash/flash_protocol.h"
 #include "sim/wmi_model_firmware.h"
 #include "sim/wmi_sim_bios.h"
+#include "tests/common/firmware_setup.h"
 #include "tests/host/debug_stamp.h"
 #include "wmi/wmi_generic.h"
 #include "wmi_test_support.h"
@@ -28,20 +29,6 @@ bool EndsWith(const std::string& text, const std::string& end)
 bool Contains(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
-}
-
-// A reply record with error info at dwInfoAt.
-std::vector<uint8_t> Record(uint8_t bFlags, uint32_t dwInfoAt)
-{
-    return {0x49,
-            0x4E,
-            0x49,
-            0x46,
-            bFlags,
-            static_cast<uint8_t>(dwInfoAt),
-            static_cast<uint8_t>(dwInfoAt >> 8),
-            static_cast<uint8_t>(dwInfoAt >> 16),
-            static_cast<uint8_t>(dwInfoAt >> 24)};
 }
 
 class FlashWmi : public testing::Test
@@ -293,7 +280,7 @@ TEST_F(FlashWmi, ErrorInfoOutsideThePayloadRefusesTheWrite)
 {
     Use(1);
     block->blDebug = true;
-    const std::vector<uint8_t> record = Record(0, 4094); // its reason code would cross the end
+    const std::vector<uint8_t> record = ReplyRecord(0, 4094); // its reason code would cross the end
     model.AddFiniPatch(200, record.data(), record.size());
     std::vector<uint8_t> data(4096);
     DWORD dwFlags = 0;
