@@ -22,7 +22,7 @@ namespace
 
 constexpr char kUntouched[] = "untouched";
 constexpr DWORD kEarlierFlag = 0x80000000; // a caller's bit from an earlier call
-constexpr uint32_t kArrayTailSeed = 0x3C;
+constexpr uint8_t kArrayTailSeed = 0x3C;   // WMI array bytes, to tell them apart
 
 // The firmware model, bent the way a row asks: header bytes changed after
 // the model answered, refusals that never reach the model, and a payload
@@ -133,7 +133,6 @@ protected:
     FirmwareModel* m_pModel = nullptr;
     WmiModelFirmware* m_pInner = nullptr;
     BentFirmware* m_pBent = nullptr;
-    SimWmiBios* m_pBios = nullptr;
     WMIGeneric* m_pBlock = nullptr;
     DWORD m_dwGenericStatus = 0;
     size_t m_cbArgArray = kWmiArgSize;
@@ -223,7 +222,6 @@ void BadFirmwareWmi::RunRow(const TableRow& row, DWORD dwInterface)
     m_pModel = &model;
     m_pInner = &inner;
     m_pBent = &bent;
-    m_pBios = &bios;
     m_dwGenericStatus = 0;
     m_cbArgArray = kWmiArgSize;
     m_cbPayloadArray = kWmiPayloadSize;
