@@ -71,7 +71,7 @@ using PayloadResolver = std::function<uint8_t*(uint32_t dwAddress)>;
 
 class FirmwareRecorder
 {
-  public:
+public:
     void Add(uint32_t dwKind, uint32_t a = 0, uint32_t b = 0, uint32_t c = 0, uint32_t d = 0,
              uint32_t e = 0, uint32_t f = 0, const uint8_t* pPayload = nullptr,
              size_t cbPayload = 0);
@@ -79,13 +79,13 @@ class FirmwareRecorder
     const std::vector<VbEvent>& Events() const { return m_events; }
     VbEvent& Last() { return m_events.back(); }
 
-  private:
+private:
     std::vector<VbEvent> m_events;
 };
 
 class FirmwareModel
 {
-  public:
+public:
     FirmwareModel() { Reset(); }
 
     // Factory state: blocks 0 (4096 bytes), 1 (1024) and 2 (16) with known
@@ -112,7 +112,7 @@ class FirmwareModel
 
     FirmwareRecorder& Recorder() { return m_recorder; }
 
-  private:
+private:
     struct FlashBlock
     {
         std::vector<uint8_t> data;

@@ -150,7 +150,7 @@ TEST_F(SmiTable, NoMappingNoSignature)
 
 class SmiCall : public VirtualBios
 {
-  protected:
+protected:
     void SetUp() override
     {
         VirtualBios::SetUp();

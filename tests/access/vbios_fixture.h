@@ -25,7 +25,7 @@ std::string FileContents(FILE* pFile);
 
 class VirtualBios : public ::testing::Test
 {
-  protected:
+protected:
     void SetUp() override;
     void TearDown() override;
 
