@@ -20,6 +20,8 @@
 // Usage: conprobe <report> <stdout file or -> <program> [arguments...]
 // Exit codes: 0 report written; 2 bad usage; 3 no console; 4 child not
 // started; 5 child timed out (killed); 6 report not written.
+#include "command_line.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -36,32 +38,6 @@ constexpr char kFillChar = '.';
 constexpr WORD kFillAttribute = 0x1E; // yellow on blue: never the tool's own
 constexpr WORD kTextAttribute = 0x07;
 constexpr DWORD kChildTimeoutMs = 60000;
-
-// Quotes one argument so that the C runtime's parser gives it back unchanged.
-std::string QuoteArgument(const std::string& arg)
-{
-    if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos)
-        return arg;
-    std::string quoted = "\"";
-    size_t nBackslashes = 0;
-    for (char ch : arg)
-    {
-        if (ch == '\\')
-        {
-            ++nBackslashes;
-            continue;
-        }
-        if (ch == '"')
-            quoted.append(nBackslashes * 2 + 1, '\\');
-        else
-            quoted.append(nBackslashes, '\\');
-        nBackslashes = 0;
-        quoted += ch;
-    }
-    quoted.append(nBackslashes * 2, '\\');
-    quoted += '"';
-    return quoted;
-}
 
 bool PrepareScreen(HANDLE hScreen)
 {
@@ -148,13 +124,7 @@ int main(int argc, char** argv)
         return 3;
     }
 
-    std::string commandLine;
-    for (int i = 3; i < argc; ++i)
-    {
-        if (i > 3)
-            commandLine += ' ';
-        commandLine += QuoteArgument(argv[i]);
-    }
+    std::string commandLine = JoinArguments(argc, argv, 3);
 
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;

@@ -15,6 +15,8 @@
 // Exit codes: 0 killed as described; 2 bad usage; 3 program not started;
 // 4 program ended or timed out before it was seen holding the mutex;
 // 5 the kill failed.
+#include "command_line.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -41,28 +43,6 @@ bool MutexOwned()
     return dwWait == WAIT_TIMEOUT;
 }
 
-std::string QuoteArgument(const std::string& arg)
-{
-    if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos)
-        return arg;
-    std::string quoted = "\"";
-    size_t nBackslashes = 0;
-    for (char ch : arg)
-    {
-        if (ch == '\\')
-        {
-            ++nBackslashes;
-            continue;
-        }
-        quoted.append(ch == '"' ? nBackslashes * 2 + 1 : nBackslashes, '\\');
-        nBackslashes = 0;
-        quoted += ch;
-    }
-    quoted.append(nBackslashes * 2, '\\');
-    quoted += '"';
-    return quoted;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -77,13 +57,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "lockkiller: the mutex is held before the program started\n");
         return 2;
     }
-    std::string commandLine;
-    for (int i = 1; i < argc; ++i)
-    {
-        if (i > 1)
-            commandLine += ' ';
-        commandLine += QuoteArgument(argv[i]);
-    }
+    std::string commandLine = JoinArguments(argc, argv, 1);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};

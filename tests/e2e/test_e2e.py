@@ -563,6 +563,22 @@ def setUpModule():
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
 
 
+def run_tests(wine, rest):
+    """Runs this module's tests, or exits with the skip code where Wine's
+    loader of this architecture cannot run at all."""
+    try:
+        subprocess.run([wine, "--version"], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+    except OSError as error:
+        if error.errno != errno.ENOEXEC:
+            raise
+        # A kernel without 32-bit support cannot start Wine's i386 loader:
+        # nothing of this architecture can run here. Say so; CTest shows a skip.
+        print("SKIPPED: %s cannot be executed on this machine (%s)" % (wine, error))
+        sys.exit(SKIP_EXIT_CODE)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
 def main():
     global CFG
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
@@ -574,17 +590,7 @@ def main():
     parser.add_argument("--mutexholder", required=True)
     CFG, rest = parser.parse_known_args()
     CFG.program_name = os.path.basename(CFG.tool)
-    try:
-        subprocess.run([CFG.wine, "--version"], stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=60)
-    except OSError as error:
-        if error.errno != errno.ENOEXEC:
-            raise
-        # A kernel without 32-bit support cannot start Wine's i386 loader:
-        # nothing of this architecture can run here. Say so; CTest shows a skip.
-        print("SKIPPED: %s cannot be executed on this machine (%s)" % (CFG.wine, error))
-        sys.exit(SKIP_EXIT_CODE)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    run_tests(CFG.wine, rest)
 
 
 if __name__ == "__main__":

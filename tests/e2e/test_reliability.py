@@ -9,7 +9,6 @@ see tests/e2e/CMakeLists.txt.
 
 import argparse
 import concurrent.futures
-import errno
 import os
 import queue
 import resource
@@ -19,7 +18,6 @@ import struct
 import subprocess
 import sys
 import time
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import test_e2e as e2e  # noqa: E402
@@ -445,15 +443,7 @@ def main():
     cfg.program_name = os.path.basename(cfg.tool)
     e2e.CFG = cfg
     MACROS["@USAGE"] = e2e.usage_text(cfg.program_name)
-    try:
-        subprocess.run([cfg.wine, "--version"], stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=60)
-    except OSError as error:
-        if error.errno != errno.ENOEXEC:
-            raise
-        print("SKIPPED: %s cannot be executed on this machine (%s)" % (cfg.wine, error))
-        sys.exit(e2e.SKIP_EXIT_CODE)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    e2e.run_tests(cfg.wine, rest)
 
 
 if __name__ == "__main__":
