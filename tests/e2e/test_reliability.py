@@ -82,6 +82,9 @@ class ContentionTests(ReliabilityCase):
                     env=e2e.wine_env(self.store)) for off, val in zip(offsets, values)]
                 for proc in procs:
                     self.addCleanup(proc.kill)
+                # Serialised by the lock, the eight runs take about 2 s in
+                # all (a run and up to a 100 ms retry step each); the last
+                # one waits longest and gives up after ten seconds.
                 for proc, off, val in zip(procs, offsets, values):
                     out, err = proc.communicate(timeout=60)
                     self.assertNoCrash(err)
@@ -120,12 +123,16 @@ class ContentionTests(ReliabilityCase):
                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, env=e2e.wine_env(self.store))
         self.addCleanup(nxt.kill)
-        time.sleep(1.5)  # the next instance is now retrying
+        # The next instance is now retrying; it cannot end while the frozen
+        # holder has the lock, and its own ten seconds leave 8 s to spare.
+        time.sleep(1.5)
         self.assertIsNone(nxt.poll())
         killed_at = time.monotonic()
         if mode == "wait":
             victim = self.victim_unix_pid()
             os.kill(victim, signal.SIGKILL)
+        # The harness gives the victim no handle of ours and ends within
+        # milliseconds of the kill: 30 s is a bound, not an expectation.
         out, err = killer.communicate(input=mode.encode() + b"\n", timeout=30)
         self.assertEqual(killer.returncode, 0, err)
         self.assertRegex(out, rb"killed \d+\r\n$")
@@ -139,7 +146,8 @@ class ContentionTests(ReliabilityCase):
                          (0, b"Offset = 0002, Data = 22\r\n" + name_lines()
                           + b"Set variable success!\r\n"))
         # The name is free once Wine has closed the dead process's handles:
-        # a few retries, far from the ten seconds of a live holder.
+        # one retry step and a run, about 0.4 s here; 5 s leaves a loaded
+        # machine ten times that, and is still half of a live holder's ten.
         self.assertLess(waited, LOCK_WAIT_S / 2)
         # The victim was killed before or after its write, never inside it.
         self.assertIn(self.variable_file(),

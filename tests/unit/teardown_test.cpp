@@ -111,6 +111,9 @@ TEST(InstanceLock, TakenOnceTheHolderLetsGo)
     HANDLE hHolder = CreateMutexA(nullptr, TRUE, kInstanceMutexName);
     ASSERT_NE(hHolder, nullptr);
     ASSERT_NE(GetLastError(), DWORD(ERROR_ALREADY_EXISTS)) << "another instance is running";
+    // Taken before the releaser starts, so its 350 ms always fall inside the
+    // measured wait, however the two threads are scheduled.
+    DWORD dwStart = GetTickCount();
     std::thread releaser(
         [hHolder]
         {
@@ -118,13 +121,13 @@ TEST(InstanceLock, TakenOnceTheHolderLetsGo)
             ReleaseMutex(hHolder);
             CloseHandle(hHolder);
         });
-    DWORD dwStart = GetTickCount();
     bool blTaken = AcquireInstanceLock();
     DWORD dwWaited = GetTickCount() - dwStart;
     releaser.join();
     EXPECT_TRUE(blTaken);
     EXPECT_NE(g_hMutex, nullptr);
-    // Whole 100 ms steps: the name was seen at least three times first.
+    // Whole 100 ms steps: the name was seen at least three times first. The
+    // wait is about 400 ms; 2 s leaves a loaded machine five times that.
     EXPECT_GE(dwWaited, 300u);
     EXPECT_LT(dwWaited, 2000u);
     ReleaseRunResources();
