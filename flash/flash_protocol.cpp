@@ -3,6 +3,33 @@
 #include <cstdio>
 #include <cstring>
 
+const char* FlashErrorName(uint32_t dwFlag)
+{
+    static const struct
+    {
+        uint32_t dwFlag;
+        const char* pszName;
+    } kNames[] = {
+        {FLASHERR_ALLOC, "FLASHERR_ALLOC"},
+        {FLASHERR_FREE, "FLASHERR_FREE"},
+        {FLASHERR_FLSH, "FLASHERR_FLSH"},
+        {FLASHERR_ECSR, "FLASHERR_ECSR"},
+        {FLASHERR_FINI, "FLASHERR_FINI"},
+        {FLASHERR_FEBR, "FLASHERR_FEBR"},
+        {FLASHERR_POWER, "FLASHERR_POWER"},
+        {FLASHERR_BUFFER, "FLASHERR_BUFFER"},
+        {FLASHERR_FEBW, "FLASHERR_FEBW"},
+        {FLASHERR_FEDW, "FLASHERR_FEDW"},
+        {FLASHERR_NO_SMI_TABLE, "FLASHERR_NO_SMI_TABLE"},
+    };
+    for (const auto& name : kNames)
+    {
+        if (name.dwFlag == dwFlag)
+            return name.pszName;
+    }
+    return "unknown";
+}
+
 void BuildFiniRequestHeader(uint8_t* pBuf, bool blVer20, uint32_t dwLegacyInterface)
 {
     FiniRequestHeader header = {};

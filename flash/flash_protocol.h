@@ -20,6 +20,10 @@ constexpr uint32_t FLASHERR_FEBW = 0x100;
 constexpr uint32_t FLASHERR_FEDW = 0x200;
 constexpr uint32_t FLASHERR_NO_SMI_TABLE = 0x400;
 
+// The name of one error flag, as an owner prints it ("FLASHERR_FINI");
+// "unknown" for any other value, a word with several bits included.
+const char* FlashErrorName(uint32_t dwFlag);
+
 // Kinds of the OEM data exchange.
 constexpr uint8_t OEMDATA_QUERY = 0;
 constexpr uint8_t OEMDATA_SET = 1;

@@ -1,6 +1,7 @@
 // The simulated GenericInterface: an in-process COM server whose one method
 // hands both WMI buffers to the attached WmiFirmware.
 #include "generic_interface_server.h"
+#include "wmi_model_firmware.h"
 
 #include "wmi/generic_interface.h"
 #include "wmi/wmi_protocol.h"
@@ -13,7 +14,12 @@ namespace
 {
 
 HMODULE g_hModule = nullptr;
-WmiFirmware* g_pFirmware = nullptr;
+// A program that merely creates the class, as an owner's does, finds the
+// virtual BIOS in its factory state behind it, as a real server finds the
+// machine's firmware; tests attach their own.
+FirmwareModel g_builtInModel;
+WmiModelFirmware g_builtInFirmware(g_builtInModel);
+WmiFirmware* g_pFirmware = &g_builtInFirmware;
 DWORD g_dwStatus = 0;
 DWORD g_dwCalls = 0;
 DWORD g_dwLastPayloadSize = 0;
@@ -132,6 +138,12 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)
     *ppv = nullptr;
     if (!IsEqualCLSID(rclsid, CLSID_GenericInterface))
         return CLASS_E_CLASSNOTAVAILABLE;
+    // The firmware's state belongs to the machine, not to one load of its
+    // server, yet COM unloads the DLL whenever the last apartment ends (after
+    // every exchange of CallInterface 0): once used, it stays for the process.
+    HMODULE hSelf = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCSTR>(&g_factory), &hSelf);
     return g_factory.QueryInterface(riid, ppv);
 }
 

@@ -9,7 +9,8 @@
 
 // Attaches the firmware that processes every GenericFunction call (null:
 // none; the call then reports E_FAIL as its status and leaves the buffers)
-// and the status reported after a processed call.
+// and the status reported after a processed call. Until the first call the
+// server's own virtual BIOS (factory state) answers with status 0.
 using PFN_GENERIC_SIM_CONFIGURE = void(WINAPI*)(WmiFirmware* pFirmware, DWORD dwStatus);
 // Calls made so far, the payload size of the last call and the server's
 // objects alive now.

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -167,6 +168,20 @@ TEST(FlscMessage, FirstMatchingRowChoosesTextAndReturnCode)
     EXPECT_STREQ("Password check over 3 times", szMessage);
     EXPECT_EQ(0, FormatFlscMessage(0x8010, szMessage, sizeof(szMessage)));
     EXPECT_STREQ("FLSC return=8010", szMessage);
+}
+
+// Owners print the error-flag word bit by bit with these names.
+TEST(FlashErrorName, EachFlagItsOwnNameAnythingElseUnknown)
+{
+    EXPECT_STREQ("FLASHERR_ALLOC", FlashErrorName(FLASHERR_ALLOC));
+    EXPECT_STREQ("FLASHERR_NO_SMI_TABLE", FlashErrorName(FLASHERR_NO_SMI_TABLE));
+    std::set<std::string> names;
+    for (uint32_t dwFlag = FLASHERR_ALLOC; dwFlag <= FLASHERR_NO_SMI_TABLE; dwFlag <<= 1)
+        names.insert(FlashErrorName(dwFlag));
+    EXPECT_EQ(11u, names.size());
+    EXPECT_EQ(0u, names.count("unknown"));
+    for (uint32_t dwOther : {0u, 0x800u, FLASHERR_FLSH | FLASHERR_FINI, 0x80000000u})
+        EXPECT_STREQ("unknown", FlashErrorName(dwOther));
 }
 
 TEST(FirmwareParsers, NeverReadOutsideTheirBuffers)
