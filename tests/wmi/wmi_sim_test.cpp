@@ -67,14 +67,7 @@ protected:
 TEST(WmiPrimitives, WithoutServicesEachReportsItsCodeAndLeavesTheBuffer)
 {
     WMIGeneric block;
-    std::vector<uint8_t> arg = Pattern(256, 3), payload = Pattern(4096, 4);
-    EXPECT_EQ(block.WMIACPI_Get_WARG(arg.data(), 256), 8u);
-    EXPECT_EQ(block.WMIACPI_Set_WARG(arg.data(), 256), 12u);
-    EXPECT_EQ(block.WMIACPI_Get_WPLD(payload.data(), 4096), 16u);
-    EXPECT_EQ(block.WMIACPI_Set_WPLD(payload.data(), 4096), 20u);
-    EXPECT_EQ(block.WMIACPI_Call_Method(), 30u);
-    EXPECT_EQ(arg, Pattern(256, 3));
-    EXPECT_EQ(payload, Pattern(4096, 4));
+    EXPECT_EQ(FailingPrimitiveCodes(block), (std::vector<DWORD>{8, 12, 16, 20, 30}));
 }
 
 TEST_F(SimPrimitives, SetWargStoresTheBufferThroughTheSteps)
@@ -131,14 +124,7 @@ TEST_F(SimPrimitives, NoInstanceGivesTheEnumerateCodes)
     bios.Instances(kSimArgClass).clear();
     bios.Instances(kSimPayloadClass).clear();
     bios.Instances(kSimMethodClass).clear();
-    std::vector<uint8_t> arg = Pattern(256, 5), payload = Pattern(4096, 6);
-    EXPECT_EQ(block.WMIACPI_Get_WARG(arg.data(), 256), 11u);
-    EXPECT_EQ(block.WMIACPI_Set_WARG(arg.data(), 256), 15u);
-    EXPECT_EQ(block.WMIACPI_Get_WPLD(payload.data(), 4096), 19u);
-    EXPECT_EQ(block.WMIACPI_Set_WPLD(payload.data(), 4096), 23u);
-    EXPECT_EQ(block.WMIACPI_Call_Method(), 32u);
-    EXPECT_EQ(arg, Pattern(256, 5));
-    EXPECT_EQ(payload, Pattern(4096, 6));
+    EXPECT_EQ(FailingPrimitiveCodes(block), (std::vector<DWORD>{11, 15, 19, 23, 32}));
     EXPECT_EQ(bios.nMethodRuns, 0);
     ExpectOnlyServicesAlive(); // the enumerators went too
 }
@@ -149,13 +135,7 @@ TEST_F(SimPrimitives, FailingQueryGivesTheQueryCodes)
     bios.queryFailures[kSimArgClass] = WBEM_E_ACCESS_DENIED;
     bios.queryFailures[kSimPayloadClass] = S_FALSE;
     bios.queryFailures[kSimMethodClass] = WBEM_E_INVALID_CLASS;
-    std::vector<uint8_t> arg = Pattern(256, 5), payload = Pattern(4096, 6);
-    EXPECT_EQ(block.WMIACPI_Get_WARG(arg.data(), 256), 10u);
-    EXPECT_EQ(block.WMIACPI_Set_WARG(arg.data(), 256), 14u);
-    EXPECT_EQ(block.WMIACPI_Get_WPLD(payload.data(), 4096), 18u);
-    EXPECT_EQ(block.WMIACPI_Set_WPLD(payload.data(), 4096), 22u);
-    EXPECT_EQ(block.WMIACPI_Call_Method(), 31u);
-    EXPECT_EQ(arg, Pattern(256, 5));
+    EXPECT_EQ(FailingPrimitiveCodes(block), (std::vector<DWORD>{10, 14, 18, 22, 31}));
     EXPECT_TRUE(bios.nextArguments.empty());
     ExpectOnlyServicesAlive();
 }

@@ -1,5 +1,7 @@
 #include "wmi_test_support.h"
 
+#include "wmi/wmi_generic.h"
+
 #include <gtest/gtest.h>
 
 std::vector<uint8_t> Pattern(size_t n, uint8_t bSeed)
@@ -8,6 +10,19 @@ std::vector<uint8_t> Pattern(size_t n, uint8_t bSeed)
     for (size_t i = 0; i < n; ++i)
         bytes[i] = static_cast<uint8_t>(i * 7 + bSeed + (i >> 8));
     return bytes;
+}
+
+std::vector<DWORD> FailingPrimitiveCodes(WMIGeneric& block)
+{
+    std::vector<uint8_t> arg = Pattern(256, 1), payload = Pattern(4096, 2);
+    std::vector<DWORD> codes = {block.WMIACPI_Get_WARG(arg.data(), 256),
+                                block.WMIACPI_Set_WARG(arg.data(), 256),
+                                block.WMIACPI_Get_WPLD(payload.data(), 4096),
+                                block.WMIACPI_Set_WPLD(payload.data(), 4096),
+                                block.WMIACPI_Call_Method()};
+    EXPECT_EQ(arg, Pattern(256, 1));
+    EXPECT_EQ(payload, Pattern(4096, 2));
+    return codes;
 }
 
 Captured CaptureOutput(const std::function<void()>& run)

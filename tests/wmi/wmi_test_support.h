@@ -14,6 +14,12 @@
 // Bytes that differ from position to position and from seed to seed.
 std::vector<uint8_t> Pattern(size_t n, uint8_t bSeed);
 
+class WMIGeneric;
+// The codes of the five primitives (Get/Set WARG, Get/Set WPLD, Call_Method)
+// run on patterned buffers, each expected to fail; checks that none of them
+// changed either buffer.
+std::vector<DWORD> FailingPrimitiveCodes(WMIGeneric& block);
+
 // What a piece of code wrote to standard output and standard error.
 struct Captured
 {
