@@ -5,7 +5,7 @@
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev llvm-14 googletest
           g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 python3 bsdutils binutils hyperfine libbenchmark-dev)
 missing=()
 for p in "${packages[@]}"; do
