@@ -82,9 +82,10 @@ class ContentionTests(ReliabilityCase):
                     env=e2e.wine_env(self.store)) for off, val in zip(offsets, values)]
                 for proc in procs:
                     self.addCleanup(proc.kill)
-                # Serialised by the lock, the eight runs take about 2 s in
-                # all (a run and up to a 100 ms retry step each); the last
-                # one waits longest and gives up after ten seconds.
+                # Serialised by the lock, the eight runs take 3 to 5 s in all
+                # on 2 cores at load 7 to 10 (a run and up to a 100 ms retry
+                # step each); the last one waits longest and would give up
+                # after ten seconds, twice that.
                 for proc, off, val in zip(procs, offsets, values):
                     out, err = proc.communicate(timeout=60)
                     self.assertNoCrash(err)
