@@ -20,7 +20,7 @@ constexpr MailboxWrite Busy()
     return {MAILBOX_FSTA, 2, false, kBusyMarker};
 }
 
-const FlashFunctionInfo kFunctions[] = {
+constexpr FlashFunctionInfo kFunctions[] = {
     {FLSH, kFnFlsh, true, false, 2, {Arg(MAILBOX_FSTA, 2), Fsfn(kFnFlsh)}},
     {FINI, kFnFini, true, true, 3, {Arg(MAILBOX_FADR, 4), Fsfn(kFnFini), Busy()}},
     // Erasing is offered over WMI only.

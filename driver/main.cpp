@@ -21,7 +21,10 @@ uint8_t* AllocNameBlock(void** phMem)
     // Stays locked for the run; the end of the process releases it.
     void* pBuf = GlobalLock(hMem);
     if (!pBuf)
+    {
+        GlobalFree(hMem);
         return nullptr;
+    }
     *phMem = hMem;
     return static_cast<uint8_t*>(pBuf);
 }

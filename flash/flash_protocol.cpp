@@ -124,20 +124,20 @@ int FormatFlscMessage(uint32_t dwResult, char* pszMessage, size_t cchMessage)
 {
     if ((dwResult & 3) == 3)
     {
-        snprintf(pszMessage, cchMessage, "Password check is failed and check over 3 times");
+        (void)snprintf(pszMessage, cchMessage, "Password check is failed and check over 3 times");
         return 43;
     }
     if (dwResult & 1)
     {
-        snprintf(pszMessage, cchMessage, "Password check is failed");
+        (void)snprintf(pszMessage, cchMessage, "Password check is failed");
         return 40;
     }
     if (dwResult & 2)
     {
-        snprintf(pszMessage, cchMessage, "Password check over 3 times");
+        (void)snprintf(pszMessage, cchMessage, "Password check over 3 times");
         return 43;
     }
-    snprintf(pszMessage, cchMessage, "FLSC return=%lX", static_cast<unsigned long>(dwResult));
+    (void)snprintf(pszMessage, cchMessage, "FLSC return=%lX", static_cast<unsigned long>(dwResult));
     return 0;
 }
 

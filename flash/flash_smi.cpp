@@ -20,6 +20,7 @@ struct TransferBuffer
     BYTE* pBuf = nullptr;
     HANDLE hBuf = nullptr;
     DWORD dwPhys = 0;
+    DWORD dwExtra = 0; // the library's third out-value, kept with the buffer it describes
 };
 
 // The block operations over the mailbox and a physically addressable
@@ -41,10 +42,9 @@ protected:
             return false;
         }
 
-        DWORD dwExtra = 0;
         m_buf.pBuf = static_cast<BYTE*>(m_block.pfnAllocPhysBuf(
             static_cast<DWORD>(kTransferBufferSize), m_block.dwAllocArg1, m_block.dwAllocArg2,
-            m_block.dwAllocArg3, m_block.dwAllocArg4, &m_buf.hBuf, &m_buf.dwPhys, &dwExtra));
+            m_block.dwAllocArg3, m_block.dwAllocArg4, &m_buf.hBuf, &m_buf.dwPhys, &m_buf.dwExtra));
         if (!m_buf.pBuf)
         {
             Fail(FLASHERR_ALLOC);
@@ -117,10 +117,9 @@ bool EDABBlock::OemData(BYTE bType, DWORD dwValue, BYTE* pData, DWORD* pdwLen, B
     TransferBuffer buf;
     if (blBuffer)
     {
-        DWORD dwExtra = 0;
         buf.pBuf = static_cast<BYTE*>(
             pfnAllocPhysBuf(static_cast<DWORD>(kTransferBufferSize), dwAllocArg1, dwAllocArg2,
-                            dwAllocArg3, dwAllocArg4, &buf.hBuf, &buf.dwPhys, &dwExtra));
+                            dwAllocArg3, dwAllocArg4, &buf.hBuf, &buf.dwPhys, &buf.dwExtra));
         if (!buf.pBuf)
         {
             printf("Allocate memory fail!\n");

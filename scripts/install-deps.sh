@@ -6,7 +6,8 @@ set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev llvm-14 googletest
-          g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 python3 bsdutils binutils hyperfine libbenchmark-dev)
+          g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 python3 bsdutils binutils hyperfine libbenchmark-dev
+          clang-tidy cppcheck)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")

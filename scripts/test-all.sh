@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the pure logic natively under ASan
-# and UBSan, the unit and end-to-end tests of both Windows targets under
-# Wine, and the checks of the executables as files.
+# and UBSan, static analysis, the unit and end-to-end tests of both Windows
+# targets under Wine, and the checks of the executables as files.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
@@ -12,6 +12,8 @@ trap wine_stop EXIT
 echo "== host: pure logic under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset host >/dev/null
 cmake --build --preset host
+echo "== static analysis: clang-tidy over the host build, cppcheck over all product code"
+"$ROOT/scripts/static-analysis.sh"
 ctest --preset host
 echo "== host: every fuzz target for a bounded time"
 "$ROOT/scripts/fuzz.sh"

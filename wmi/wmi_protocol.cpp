@@ -161,7 +161,7 @@ std::string WmiFormatReturnDump(const uint8_t* pbArg)
     char szByte[8];
     for (int i = 0; i < 8; ++i)
     {
-        std::snprintf(szByte, sizeof(szByte), "%X ", pbArg[i]);
+        (void)std::snprintf(szByte, sizeof(szByte), "%X ", pbArg[i]);
         text += szByte;
     }
     return text;
@@ -189,7 +189,7 @@ std::string WmiFormatStepError(WmiStep step, uint32_t dwCode)
             break;
     }
     char szText[128];
-    std::snprintf(szText, sizeof(szText), "%s - Error(%d):%s", pszStep, static_cast<int>(dwCode),
-                  WmiErrorName(dwCode));
+    (void)std::snprintf(szText, sizeof(szText), "%s - Error(%d):%s", pszStep,
+                        static_cast<int>(dwCode), WmiErrorName(dwCode));
     return szText;
 }

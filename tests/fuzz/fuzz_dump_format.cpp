@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pbData, size_t cbData)
         size_t nIndex = nFirst + i;
         if (nIndex != 0 && nIndex % 16 == 0)
             expected += "\r\n";
-        snprintf(szEntry, sizeof szEntry, "%02X ", pbBytes[i]);
+        (void)snprintf(szEntry, sizeof szEntry, "%02X ", pbBytes[i]);
         expected += szEntry;
     }
 

@@ -143,22 +143,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pbData, size_t cbData)
     int nExpectedCode = 0;
     if ((dwFlsc1 & 3) == 3)
     {
-        snprintf(szExpected, sizeof(szExpected), "Password check is failed and check over 3 times");
+        (void)snprintf(szExpected, sizeof(szExpected),
+                       "Password check is failed and check over 3 times");
         nExpectedCode = 43;
     }
     else if (dwFlsc1 & 1)
     {
-        snprintf(szExpected, sizeof(szExpected), "Password check is failed");
+        (void)snprintf(szExpected, sizeof(szExpected), "Password check is failed");
         nExpectedCode = 40;
     }
     else if (dwFlsc1 & 2)
     {
-        snprintf(szExpected, sizeof(szExpected), "Password check over 3 times");
+        (void)snprintf(szExpected, sizeof(szExpected), "Password check over 3 times");
         nExpectedCode = 43;
     }
     else
-        snprintf(szExpected, sizeof(szExpected), "FLSC return=%lX",
-                 static_cast<unsigned long>(dwFlsc1));
+        (void)snprintf(szExpected, sizeof(szExpected), "FLSC return=%lX",
+                       static_cast<unsigned long>(dwFlsc1));
     Check(nReturnCode == nExpectedCode);
     const size_t cchText = strnlen(pszMessage, cchMessage);
     Check(cchText < cchMessage); // always terminated inside the field

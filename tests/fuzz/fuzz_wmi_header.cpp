@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pbData, size_t cbData)
     char szByte[4];
     for (int i = 0; i < 8; ++i)
     {
-        snprintf(szByte, sizeof(szByte), "%X ", pb[i]);
+        (void)snprintf(szByte, sizeof(szByte), "%X ", pb[i]);
         dump += szByte;
     }
     Check(WmiFormatReturnDump(pb) == dump);
@@ -65,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pbData, size_t cbData)
     Check((strcmp(pszName, "Unknown ERROR") == 0) == (dwCode > 35));
     const char* const apszSteps[] = {"SetWARG", "SetWPLD", "CallMethod", "GetWARG", "GetWPLD"};
     char szError[160];
-    snprintf(szError, sizeof(szError), "%s - Error(%d):%s", apszSteps[static_cast<int>(step)],
-             static_cast<int>(dwCode), pszName);
+    (void)snprintf(szError, sizeof(szError), "%s - Error(%d):%s", apszSteps[static_cast<int>(step)],
+                   static_cast<int>(dwCode), pszName);
     Check(WmiFormatStepError(step, dwCode) == szError);
 
     // The payload's reply record and error info stay inside the payload.

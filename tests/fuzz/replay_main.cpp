@@ -23,7 +23,7 @@ bool ReplayFile(const std::string& path)
     size_t cb;
     while ((cb = fread(abChunk, 1, sizeof abChunk, pFile)) > 0)
         data.insert(data.end(), abChunk, abChunk + cb);
-    fclose(pFile);
+    (void)fclose(pFile); // read only: nothing to lose on close
     LLVMFuzzerTestOneInput(data.data(), data.size());
     return true;
 }
@@ -38,7 +38,7 @@ int main(int argc, char** argv)
         struct stat info;
         if (stat(argv[i], &info) != 0)
         {
-            fprintf(stderr, "no such corpus: %s\n", argv[i]);
+            (void)fprintf(stderr, "no such corpus: %s\n", argv[i]);
             return 1;
         }
         if (!S_ISDIR(info.st_mode))

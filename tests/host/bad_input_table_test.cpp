@@ -175,8 +175,8 @@ std::string DecisionOf(const SecondPassAction& action)
         case ActionKind::Setvar:
         {
             char szText[32];
-            snprintf(szText, sizeof szText, "setvar %04X %02X",
-                     static_cast<unsigned>(action.nOffset), action.bData);
+            (void)snprintf(szText, sizeof szText, "setvar %04X %02X",
+                           static_cast<unsigned>(action.nOffset), action.bData);
             return szText;
         }
     }
@@ -249,8 +249,8 @@ TEST(BadInputTable, EveryRowDecidesAsTheTableSaysWithinItsBuffers)
             {
                 // The Offset line the driver prints opens the row's output.
                 char szLine[64];
-                snprintf(szLine, sizeof szLine, "Offset = %04X, Data = %02X\\n",
-                         static_cast<unsigned>(action.nOffset), action.bData);
+                (void)snprintf(szLine, sizeof szLine, "Offset = %04X, Data = %02X\\n",
+                               static_cast<unsigned>(action.nOffset), action.bData);
                 EXPECT_EQ(row.stdoutText.rfind(szLine, 0), 0u) << row.stdoutText;
                 EXPECT_GE(action.nOffset, -0xFFF);
                 EXPECT_LE(action.nOffset, 0xFFFF);

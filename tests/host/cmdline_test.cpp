@@ -29,7 +29,11 @@ uint8_t* NoNameBlock(void**)
 }
 
 // The texts outlive every Args: the passes keep pointers into them.
-std::deque<std::string> g_argTexts;
+std::deque<std::string>& ArgTexts()
+{
+    static std::deque<std::string> texts;
+    return texts;
+}
 
 struct Args
 {
@@ -38,7 +42,7 @@ struct Args
     {
         argv.push_back("Ardentis64.exe");
         for (const std::string& text : list)
-            argv.push_back(g_argTexts.emplace_back(text).c_str());
+            argv.push_back(ArgTexts().emplace_back(text).c_str());
     }
     int argc() const { return static_cast<int>(argv.size()); }
 };

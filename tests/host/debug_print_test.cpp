@@ -12,7 +12,7 @@ namespace
 
 std::string Contents(FILE* pFile)
 {
-    fflush(pFile);
+    EXPECT_EQ(0, fflush(pFile));
     std::string text;
     rewind(pFile);
     int c;
@@ -33,7 +33,7 @@ TEST(DebugPrint, PrefixThenTextWithoutAddedLineEnd)
     EXPECT_TRUE(MatchesWithStamps(text, "@FINI not success 4  1.\n@no newline")) << text;
     // The stamp is the build date and time, the same for every call.
     EXPECT_EQ(text.substr(0, 22), text.substr(text.find('\n') + 1, 22));
-    fclose(pFile);
+    EXPECT_EQ(0, fclose(pFile));
 }
 
 TEST(DebugPrint, TextOf511IsWrittenLongerWritesNothing)
@@ -47,7 +47,7 @@ TEST(DebugPrint, TextOf511IsWrittenLongerWritesNothing)
     DebugPrint(&pFile, "%s%s", str511.c_str(), str511.c_str());
     EXPECT_TRUE(MatchesWithStamps(Contents(pFile), "@" + str511))
         << "a text over 511 writes nothing, not even the prefix";
-    fclose(pFile);
+    EXPECT_EQ(0, fclose(pFile));
 }
 
 TEST(DebugPrint, StreamVariableIsReadAtEveryCall)
@@ -65,8 +65,8 @@ TEST(DebugPrint, StreamVariableIsReadAtEveryCall)
     DebugPrint(&pLog, "two\n");
     EXPECT_TRUE(MatchesWithStamps(Contents(pFirst), "@one\n"));
     EXPECT_TRUE(MatchesWithStamps(Contents(pSecond), "@two\n"));
-    fclose(pFirst);
-    fclose(pSecond);
+    EXPECT_EQ(0, fclose(pFirst));
+    EXPECT_EQ(0, fclose(pSecond));
 }
 
 TEST(DebugDump, RawBytesThenLineEndWithoutPrefix)
@@ -78,5 +78,5 @@ TEST(DebugDump, RawBytesThenLineEndWithoutPrefix)
     EXPECT_EQ(std::string("E\0\xFF\nF\n", 6), Contents(pFile));
     FILE* pNone = nullptr;
     DebugDump(&pNone, abRaw, sizeof(abRaw));
-    fclose(pFile);
+    EXPECT_EQ(0, fclose(pFile));
 }
