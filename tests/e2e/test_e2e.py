@@ -179,9 +179,12 @@ class E2ECase(unittest.TestCase):
         os.mkdir(self.store)
         self.var_path = os.path.join(self.store, VAR_FILE)
 
-    def make_variable(self, data, attributes=0x27):
+    def make_variable(self, data, attributes=7):
+        self.make_file(struct.pack("<I", attributes) + bytes(data))
+
+    def make_file(self, raw):
         with open(self.var_path, "wb") as f:
-            f.write(struct.pack("<I", attributes) + bytes(data))
+            f.write(raw)
 
     def variable_file(self):
         with open(self.var_path, "rb") as f:
@@ -326,11 +329,13 @@ class VariableCommandTests(E2ECase):
                                        + b"GetVariable Error Code=203\r\nGet variable failed!\r\n"))
 
     def test_setvar_of_the_same_value_still_writes(self):
-        self.make_variable(b"\x10\x20\x30", attributes=0x27)
+        self.make_variable(b"\x10\x20\x30")
+        os.utime(self.var_path, (0, 0))
         code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, "/Setvar", "2",
                         "30", store=self.store)
         self.assertEqual(code, 0, out)
-        # The write gives the variable the store's write attributes.
+        # Written all the same: a new file, the same bytes.
+        self.assertNotEqual(os.stat(self.var_path).st_mtime, 0)
         self.assertEqual(self.variable_file(), b"\x07\x00\x00\x00\x10\x20\x30")
 
     def test_offsets_outside_the_variable_write_nothing(self):
@@ -345,18 +350,32 @@ class VariableCommandTests(E2ECase):
                                                + b"Offset out of range! Variable size=18\r\n"))
                 self.assertEqual(self.variable_file(), before)
 
-    def test_write_protected_variable_is_kept(self):
-        self.make_variable(b"\x01\x02")
-        before = self.variable_file()
-        os.chmod(self.var_path, 0o444)
-        for args, prefix in ((("/Setvar", "0", "ff"), b"Offset = 0000, Data = FF\r\n"),
-                             (("/Delvar",), b"")):
-            with self.subTest(command=args[0]):
-                code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, *args,
-                                store=self.store)
-                self.assertEqual((code, out), (255, prefix + name_lines()
-                                               + b"Set variable fail. Error code=13\r\n"))
-                self.assertEqual(self.variable_file(), before)
+    # Variables the store refuses to change: (case, the variable's file,
+    # file mode, what /Setvar and /Delvar print after the name lines).
+    REFUSED_CHANGES = (
+        ("write-protected file", struct.pack("<I", 7) + b"\x01\x02", 0o444,
+         b"Set variable fail. Error code=13\r\n"),
+        ("volatile variable, attribute word 6", struct.pack("<I", 6) + b"\x01\x02", None,
+         b"Set variable fail. Error code=13\r\n"),
+        ("authenticated variable, 0x27", struct.pack("<I", 0x27) + b"\x01\x02", None,
+         b"Set variable fail. Error code=57\r\n"),
+        ("file shorter than its attribute word", b"\x07\x00\x00", None,
+         b"GetVariable Error Code=1392\r\nGet variable failed!\r\n"),
+    )
+
+    def test_refused_changes_leave_the_variable(self):
+        for case, raw, mode, message in self.REFUSED_CHANGES:
+            self.make_file(raw)
+            if mode is not None:
+                os.chmod(self.var_path, mode)
+            for args, prefix in ((("/Setvar", "0", "ff"), b"Offset = 0000, Data = FF\r\n"),
+                                 (("/Delvar",), b"")):
+                with self.subTest(case=case, command=args[0]):
+                    code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, *args,
+                                    store=self.store)
+                    self.assertEqual((code, out), (255, prefix + name_lines() + message))
+                    self.assertEqual(self.variable_file(), raw)
+            os.chmod(self.var_path, 0o644)
 
     def test_unset_name_and_guid_are_shown_and_rejected(self):
         self.make_variable(b"\x01")
