@@ -79,7 +79,7 @@ void DrawBanner()
     MoveCursor(28, 0);
     ConsolePrintf("%s", "Build DATE: 2016-12-05");
     MoveCursor(11, 1);
-    ConsolePrintf("%s", "Windows Nelvrik, Copyright by Kalvorin Rev1.11_For_QUVAR");
+    ConsolePrintf("%s", "Windows Nelvrik, Copyright by Kalvorin " ARDENTIS_REVISION);
     MoveCursor(0, 1);
     ConsolePrintf("%s", "KALVORIN");
     MoveCursor(74, 1);

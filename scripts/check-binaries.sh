@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Checks the four executables as files: architecture, imports (only Windows
 # system DLLs: statically linked), version resource, manifest (asInvoker) and
-# that a second build of the same commit gives the same bytes.
+# that a second build of the same commit gives the same bytes. Then the
+# release package (scripts/package.sh), as an administrator receives it:
+# exactly its five files, checksums that verify, the release programs, a
+# README.txt that carries what the programs print, the same bytes when
+# packaged from the second build.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 cd "$ROOT"
@@ -22,36 +26,99 @@ only_system_dlls() {
 machine_is() { x86_64-w64-mingw32-objdump -f "$1" | grep "file format $2" >/dev/null; }
 has_text16() { strings -el "$1" | grep -F -- "$2" >/dev/null; }
 has_text8() { strings "$1" | grep -F -- "$2" >/dev/null; }
+crlf_only() { [ -s "$1" ] && ! LC_ALL=C grep -q -v $'\r$' "$1"; }
+in_readme() { LC_ALL=C grep -q -F -- "$1" "$readme"; }
+
+# The one version, as the build took it from CMakeLists.txt.
+version=$(sed -n 's/^version=//p' build/win64/release/release.txt)
+revision=$(sed -n 's/^revision=//p' build/win64/release/release.txt)
+
+# A second build of the same commit elsewhere, and the package from each.
+again=$(mktemp -d)
+trap 'rm -rf "$again"' EXIT
+for preset in win64 win32; do
+    cmake --preset "$preset" -B "$again/$preset" -DBUILD_TESTING=OFF >/dev/null
+done
+# Only what is compared and packaged: the four programs.
+cmake --build "$again/win64" --target Ardentis64 Ardentis64-sim >/dev/null
+cmake --build "$again/win32" --target Ardentis Ardentis-sim >/dev/null
+zip=$(bash scripts/package.sh)
+zip_again=$(bash scripts/package.sh "$again" "$again/dist")
+unpacked=$again/unpacked
+python3 -m zipfile -e "$zip" "$unpacked"
 
 for exe in build/win64/Ardentis64.exe build/win64/Ardentis64-sim.exe \
-           build/win32/Ardentis.exe build/win32/Ardentis-sim.exe; do
-    case $exe in
+           build/win32/Ardentis.exe build/win32/Ardentis-sim.exe \
+           "$unpacked/Ardentis64.exe" "$unpacked/Ardentis.exe"; do
+    case ${exe##*/} in
         *64*) format=pei-x86-64 name=Ardentis64.exe ;;
         *) format=pei-i386 name=Ardentis.exe ;;
     esac
     check "$exe is $format" machine_is "$exe" "$format"
     check "$exe imports only system DLLs" only_system_dlls "$exe"
     check "$exe version resource names the product" has_text16 "$exe" "Nelvrik"
-    check "$exe version resource names the revision" has_text16 "$exe" "Rev1.11_For_QUVAR"
+    check "$exe version resource names the revision $revision" has_text16 "$exe" "$revision"
     check "$exe manifest runs it as invoker" has_text8 "$exe" 'level="asInvoker"'
     check "$exe usage names $name" has_text8 "$exe" "$name"
 done
 # The release programs read no environment variable of their own.
-for exe in build/win64/Ardentis64.exe build/win32/Ardentis.exe; do
+for exe in build/win64/Ardentis64.exe build/win32/Ardentis.exe \
+           "$unpacked/Ardentis64.exe" "$unpacked/Ardentis.exe"; do
     check "$exe knows nothing of the simulated store" bash -c "! strings '$exe' | grep -q ARDENTIS_SIM_EFIVARS"
 done
 
 # Reproducible: the same commit built again elsewhere gives the same bytes.
-again=$(mktemp -d)
-for preset in win64 win32; do
-    cmake --preset "$preset" -B "$again/$preset" -DBUILD_TESTING=OFF >/dev/null
-done
-cmake --build "$again/win64" --target Ardentis64 Ardentis64-sim >/dev/null
-cmake --build "$again/win32" --target Ardentis Ardentis-sim >/dev/null
 for exe in win64/Ardentis64.exe win64/Ardentis64-sim.exe win32/Ardentis.exe win32/Ardentis-sim.exe; do
     check "$exe is reproducible" cmp -s "build/$exe" "$again/$exe"
 done
-rm -rf "$again"
+
+# The release package.
+check "$zip is named for version $version" [ "$zip" = "dist/Ardentis-$version.zip" ]
+check "$zip is reproducible" cmp -s "$zip" "$zip_again"
+check "$zip holds exactly the five files" \
+    [ "$(LC_ALL=C ls -A "$unpacked" | tr '\n' ' ')" = "Ardentis.exe Ardentis64.exe README.txt SHA256SUMS.txt set-byte.cmd " ]
+check "SHA256SUMS.txt covers the other four files" \
+    [ "$(cut -d'*' -f2 "$unpacked/SHA256SUMS.txt" | tr -d '\r' | LC_ALL=C sort | tr '\n' ' ')" = "Ardentis.exe Ardentis64.exe README.txt set-byte.cmd " ]
+check "the checksums verify" bash -c "cd '$unpacked' && sha256sum --strict --quiet -c SHA256SUMS.txt"
+check "Ardentis64.exe in the package is the release build" cmp -s "$unpacked/Ardentis64.exe" build/win64/Ardentis64.exe
+check "Ardentis.exe in the package is the release build" cmp -s "$unpacked/Ardentis.exe" build/win32/Ardentis.exe
+check "set-byte.cmd is the release's own" cmp -s "$unpacked/set-byte.cmd" release/set-byte.cmd
+readme=$unpacked/README.txt
+for file in README.txt set-byte.cmd SHA256SUMS.txt; do
+    check "$file has CR LF line ends" crlf_only "$unpacked/$file"
+done
+check "README.txt names the version" in_readme "Ardentis $version ($revision)"
+
+# What the programs print, run under Wine, must be in README.txt as printed.
+wine_warm
+probe=$(mktemp -d /tmp/ardentis-package-XXXXXX)
+trap 'rm -rf "$again" "$probe"' EXIT
+for exe in Ardentis64.exe Ardentis.exe; do
+    wine=$WINE64
+    if [ "$exe" = Ardentis.exe ]; then
+        wine=$WINE32
+        can_run_i386 || { echo "skip $exe under Wine: this kernel does not run 32-bit programs"; continue; }
+    fi
+    usage=$("$wine" "$unpacked/$exe" </dev/null || true)
+    while IFS= read -r line; do
+        check "README.txt carries the usage line of $exe: ${line%$'\r'}" \
+            bash -c 'LC_ALL=C grep -q -x -F -- "$1" "$2"' _ "$line" "$readme"
+    done <<<"$usage"
+    # Exit codes as a batch file sees them, with what the program says.
+    cp "$unpacked/$exe" "$probe/$exe"
+    printf '@echo off\r\n%s > nul\r\necho %%ERRORLEVEL%%\r\n%s -act 2\r\necho %%ERRORLEVEL%%\r\n%s -act\r\necho %%ERRORLEVEL%%\r\n' \
+        "$exe" "$exe" "$exe" >"$probe/codes.cmd"
+    codes=$(cd "$probe" && { "$wine" cmd /c codes.cmd </dev/null || true; } | tr -d '\r' | tr '\n' '|')
+    check "$exe gives 255 for usage, -1 for bad -act values" \
+        [ "$codes" = "255|Please input the correct parameter with -act.|-1|The parameter error|-1|" ]
+done
+for message in "Please input the correct parameter with -act." "The parameter error" \
+               "Return Code: OK(0), ERROR(255)"; do
+    check "README.txt carries \"$message\"" in_readme "$message"
+done
+for code in 0 255 -1; do
+    check "README.txt explains exit code $code" bash -c "sed -n '/^Exit codes/,/^Messages/p' '$readme' | grep -q -E '^  $code +[a-z-]'"
+done
 
 echo "binaries: $passes passed, $failures failed"
 [ "$failures" -eq 0 ]

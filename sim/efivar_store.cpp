@@ -94,17 +94,42 @@ bool WriteAll(HANDLE hFile, const void* pData, DWORD cbData)
     return true;
 }
 
-// Refuses changes to a variable whose file is write-protected.
-bool Writable(const std::string& path, bool* pblExists)
+// What a change finds of the variable before it writes, judged as firmware
+// behind a running Windows judges it: a missing variable (for a delete), a
+// file too short for its attribute word, a volatile variable (read-only once
+// the OS runs), attributes other than the 7 that Windows' write call asks for,
+// a write-protected file. On refusal the last error is set and false returned.
+bool Changeable(const std::string& path, bool blDelete)
 {
-    DWORD dwAttributes = GetFileAttributesA(path.c_str());
-    *pblExists = dwAttributes != INVALID_FILE_ATTRIBUTES;
-    if (*pblExists && (dwAttributes & FILE_ATTRIBUTE_READONLY))
+    HANDLE hFile = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
     {
-        SetLastError(ERROR_WRITE_PROTECT);
-        return false;
+        DWORD dwError = GetLastError();
+        if (dwError != ERROR_FILE_NOT_FOUND)
+            return false; // there, but its attribute word cannot be judged
+        if (blDelete)
+            SetLastError(ERROR_ENVVAR_NOT_FOUND);
+        return !blDelete; // a write creates it
     }
-    return true;
+    DWORD dwVariableAttributes = 0; // little-endian in the file, as on x86
+    DWORD cbRead = 0;
+    bool blWhole = ReadFile(hFile, &dwVariableAttributes, kAttributeBytes, &cbRead, nullptr) &&
+                   cbRead == kAttributeBytes;
+    DWORD dwFileAttributes = GetFileAttributesA(path.c_str());
+    CloseHandle(hFile);
+    DWORD dwError = ERROR_SUCCESS;
+    if (!blWhole)
+        dwError = kSimShortFileError;
+    else if (!(dwVariableAttributes & kNonVolatileBit))
+        dwError = ERROR_WRITE_PROTECT;
+    else if (dwVariableAttributes != kSimWriteAttributes)
+        dwError = ERROR_INVALID_PARAMETER;
+    else if (dwFileAttributes != INVALID_FILE_ATTRIBUTES &&
+             (dwFileAttributes & FILE_ATTRIBUTE_READONLY))
+        dwError = ERROR_WRITE_PROTECT;
+    SetLastError(dwError);
+    return dwError == ERROR_SUCCESS;
 }
 
 } // namespace
@@ -125,11 +150,12 @@ DWORD WINAPI SimGetFirmwareEnvironmentVariableA(LPCSTR lpName, LPCSTR lpGuid, PV
     LARGE_INTEGER cbFile = {};
     DWORD dwResult = 0;
     DWORD dwError = ERROR_SUCCESS;
-    if (!GetFileSizeEx(hFile, &cbFile) || cbFile.QuadPart <= kAttributeBytes ||
-        cbFile.QuadPart > MAXDWORD)
-    {
+    if (!GetFileSizeEx(hFile, &cbFile) || cbFile.QuadPart > MAXDWORD)
+        dwError = ERROR_ENVVAR_NOT_FOUND;
+    else if (cbFile.QuadPart < kAttributeBytes)
+        dwError = kSimShortFileError; // not even a whole attribute word
+    else if (cbFile.QuadPart == kAttributeBytes)
         dwError = ERROR_ENVVAR_NOT_FOUND; // no variable bytes: not a variable
-    }
     else
     {
         DWORD cbVariable = static_cast<DWORD>(cbFile.QuadPart) - kAttributeBytes;
@@ -157,17 +183,11 @@ BOOL WINAPI SimSetFirmwareEnvironmentVariableA(LPCSTR lpName, LPCSTR lpGuid, PVO
     std::string path;
     if (!Admit(lpName, lpGuid, &path))
         return FALSE;
-    bool blExists = false;
-    if (!Writable(path, &blExists))
+    if (!Changeable(path, nSize == 0))
         return FALSE;
 
     if (nSize == 0)
     {
-        if (!blExists)
-        {
-            SetLastError(ERROR_ENVVAR_NOT_FOUND);
-            return FALSE;
-        }
         if (!DeleteFileA(path.c_str()))
             return FALSE;
         SetLastError(ERROR_SUCCESS);

@@ -5,13 +5,18 @@
 // "<Name>-<guid>", holding a 4-byte little-endian attribute word and then the
 // variable's bytes (the layout of Linux efivarfs). Without the folder the
 // machine is a legacy-BIOS one. Each call is judged in the order legacy,
-// privilege, parameters, then the variable.
+// privilege, parameters, then the variable. A write or delete of an existing
+// variable keeps UEFI's attribute rules: volatile (no bit 0x1) refused with
+// 19, any attribute word but 7 with 87, the file left as it was.
 #pragma once
 
 #include <windows.h>
 
 constexpr const char* kSimStoreEnvVar = "ARDENTIS_SIM_EFIVARS";
 constexpr DWORD kSimWriteAttributes = 0x00000007; // non-volatile, boot and runtime access
+constexpr DWORD kNonVolatileBit = 0x00000001;
+// A variable file shorter than its attribute word: neither read nor changed.
+constexpr DWORD kSimShortFileError = ERROR_FILE_CORRUPT; // 1392
 
 DWORD WINAPI SimGetFirmwareEnvironmentVariableA(LPCSTR lpName, LPCSTR lpGuid, PVOID pBuffer,
                                                 DWORD nSize);

@@ -179,9 +179,12 @@ class E2ECase(unittest.TestCase):
         os.mkdir(self.store)
         self.var_path = os.path.join(self.store, VAR_FILE)
 
-    def make_variable(self, data, attributes=0x27):
+    def make_variable(self, data, attributes=7):
+        self.make_file(struct.pack("<I", attributes) + bytes(data))
+
+    def make_file(self, raw):
         with open(self.var_path, "wb") as f:
-            f.write(struct.pack("<I", attributes) + bytes(data))
+            f.write(raw)
 
     def variable_file(self):
         with open(self.var_path, "rb") as f:
@@ -326,11 +329,13 @@ class VariableCommandTests(E2ECase):
                                        + b"GetVariable Error Code=203\r\nGet variable failed!\r\n"))
 
     def test_setvar_of_the_same_value_still_writes(self):
-        self.make_variable(b"\x10\x20\x30", attributes=0x27)
+        self.make_variable(b"\x10\x20\x30")
+        os.utime(self.var_path, (0, 0))
         code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, "/Setvar", "2",
                         "30", store=self.store)
         self.assertEqual(code, 0, out)
-        # The write gives the variable the store's write attributes.
+        # Written all the same: a new file, the same bytes.
+        self.assertNotEqual(os.stat(self.var_path).st_mtime, 0)
         self.assertEqual(self.variable_file(), b"\x07\x00\x00\x00\x10\x20\x30")
 
     def test_offsets_outside_the_variable_write_nothing(self):
@@ -345,18 +350,32 @@ class VariableCommandTests(E2ECase):
                                                + b"Offset out of range! Variable size=18\r\n"))
                 self.assertEqual(self.variable_file(), before)
 
-    def test_write_protected_variable_is_kept(self):
-        self.make_variable(b"\x01\x02")
-        before = self.variable_file()
-        os.chmod(self.var_path, 0o444)
-        for args, prefix in ((("/Setvar", "0", "ff"), b"Offset = 0000, Data = FF\r\n"),
-                             (("/Delvar",), b"")):
-            with self.subTest(command=args[0]):
-                code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, *args,
-                                store=self.store)
-                self.assertEqual((code, out), (255, prefix + name_lines()
-                                               + b"Set variable fail. Error code=13\r\n"))
-                self.assertEqual(self.variable_file(), before)
+    # Variables the store refuses to change: (case, the variable's file,
+    # file mode, what /Setvar and /Delvar print after the name lines).
+    REFUSED_CHANGES = (
+        ("write-protected file", struct.pack("<I", 7) + b"\x01\x02", 0o444,
+         b"Set variable fail. Error code=13\r\n"),
+        ("volatile variable, attribute word 6", struct.pack("<I", 6) + b"\x01\x02", None,
+         b"Set variable fail. Error code=13\r\n"),
+        ("authenticated variable, 0x27", struct.pack("<I", 0x27) + b"\x01\x02", None,
+         b"Set variable fail. Error code=57\r\n"),
+        ("file shorter than its attribute word", b"\x07\x00\x00", None,
+         b"GetVariable Error Code=1392\r\nGet variable failed!\r\n"),
+    )
+
+    def test_refused_changes_leave_the_variable(self):
+        for case, raw, mode, message in self.REFUSED_CHANGES:
+            self.make_file(raw)
+            if mode is not None:
+                os.chmod(self.var_path, mode)
+            for args, prefix in ((("/Setvar", "0", "ff"), b"Offset = 0000, Data = FF\r\n"),
+                                 (("/Delvar",), b"")):
+                with self.subTest(case=case, command=args[0]):
+                    code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, *args,
+                                    store=self.store)
+                    self.assertEqual((code, out), (255, prefix + name_lines() + message))
+                    self.assertEqual(self.variable_file(), raw)
+            os.chmod(self.var_path, 0o644)
 
     def test_unset_name_and_guid_are_shown_and_rejected(self):
         self.make_variable(b"\x01")
@@ -563,6 +582,87 @@ class BatchFileTests(E2ECase):
         self.assertTrue(os.path.exists(self.var_path))
 
 
+    # set-byte.cmd runs, one per row: the arguments after the batch file's
+    # name (@LOG the log file, @LOGS a folder of logs, @NOLOG a log in a
+    # missing folder), the exit code, and the log line's meaning and messages
+    # (None: no line).
+    FAILURE = "failure: the byte is not set"
+    FLEET_RUNS = (
+        ("Setup @GUID 11 a5 @LOG", 0, "success: the byte is set", "Set variable success!"),
+        ("Missing @GUID 0 1 @LOG", 255, FAILURE,
+         "GetVariable Error Code=203 / Get variable failed!"),
+        ("Volatile @GUID 0 1 @LOG", 255, FAILURE, "Set variable fail. Error code=13"),
+        ("Setup @GUID 1 2 @LOG -act 2", -1,
+         "parameter error: -act/-policy value missing or invalid, the byte is not set",
+         "Please input the correct parameter with -act."),
+        ("Setup @GUID 1 0x5 @LOG", 255, FAILURE,
+         "set-byte: DATA must be 1 or 2 hexadecimal digits, not [0x5]"),
+        ("Setup @GUID 12345 5 @LOG", 255, FAILURE,
+         "set-byte: OFFSET must be 1 to 4 hexadecimal digits, not [12345]"),
+        ("Setup @GUID 1 5 @LOGS", 0, "success: the byte is set", "Set variable success!"),
+        ("Setup @GUID 1 6 @NOLOG", 255, None, None),
+        ("Setup @GUID 1 6", 255, None, None),
+    )
+
+    def test_fleet_batch_logs_every_run_and_ends_with_the_tool_s_code(self):
+        # The shipped batch file beside the simulated-store program, named as
+        # the tool it picks here: Ardentis64.exe on this 64-bit Wine (a
+        # 32-bit Ardentis.exe beside it must not be taken), Ardentis.exe
+        # when it is the only one.
+        fleet = os.path.join(self.tmp, "fleet")
+        os.mkdir(fleet)
+        shutil.copy(CFG.batch, fleet)
+        shutil.copy(CFG.sim_tool, os.path.join(fleet, CFG.program_name))
+        if CFG.program_name == "Ardentis64.exe":
+            with open(os.path.join(fleet, "Ardentis.exe"), "wb") as f:
+                f.write(b"not this one")
+        self.make_variable(bytes(18))
+        volatile = os.path.join(self.store, VAR_FILE.replace(NAME, "Volatile"))
+        with open(volatile, "wb") as f:
+            f.write(struct.pack("<I", 6) + b"\x01")
+        places = {"@LOG": os.path.join(self.tmp, "results.log"),
+                  "@LOGS": os.path.join(self.tmp, "logs"),
+                  "@NOLOG": os.path.join(self.tmp, "missing", "results.log")}
+        os.mkdir(places["@LOGS"])
+        lines = ["@echo off", "echo %COMPUTERNAME%"]
+        for args, _, _, _ in self.FLEET_RUNS:
+            args = args.replace("@GUID", GUID)
+            for macro in ("@LOGS", "@NOLOG", "@LOG"):
+                args = args.replace(macro, wine_path(places[macro]))
+            lines += ["cmd /c %s %s" % (wine_path(os.path.join(fleet, "set-byte.cmd")), args),
+                      "echo rc=%ERRORLEVEL%"]
+        batch = os.path.join(self.tmp, "fleet.bat")
+        with open(batch, "wb") as f:
+            f.write(("\r\n".join(lines) + "\r\n").encode())
+        proc = subprocess.run([CFG.wine, "cmd", "/c", wine_path(batch)], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              env=wine_env(self.store), timeout=120)
+        out = proc.stdout.decode().splitlines()
+        computer = out[0]
+        self.assertEqual([line for line in out if line.startswith("rc=")],
+                         ["rc=%d" % code for _, code, _, _ in self.FLEET_RUNS])
+
+        logged = []
+        for name in ("results.log", os.path.join("logs", computer + ".log")):
+            with open(os.path.join(self.tmp, name), "rb") as f:
+                logged += f.read().decode().split("\r\n")[:-1]
+        expected = [row for row in self.FLEET_RUNS if row[2] is not None]
+        self.assertEqual(len(logged), len(expected), logged)
+        for line, (args, code, meaning, messages) in zip(logged, expected):
+            with self.subTest(run=args):
+                fields = line.split(";")
+                name, _, offset, data = args.split(" ")[:4]
+                self.assertEqual(fields[:1] + fields[2:],
+                                 [computer, name, GUID, offset, data, str(code), meaning, messages])
+                self.assertRegex(fields[1], r"\d")  # the PC's own date and time
+        self.assertFalse(os.path.exists(places["@NOLOG"]))
+        # Only the two runs that succeeded changed anything.
+        self.assertEqual(self.variable_file(),
+                         struct.pack("<I", 7) + bytes([0, 5] + [0] * 15 + [0xA5]))
+        self.assertEqual(self.file_bytes(volatile), struct.pack("<I", 6) + b"\x01")
+        self.assertIn(b"cannot write the log", proc.stderr)
+
+
 def setUpModule():
     # A warm wineserver: the first Wine start of a run is slow.
     subprocess.run([CFG.wine, "cmd", "/c", "exit"], env=wine_env(), stdin=subprocess.DEVNULL,
@@ -594,6 +694,7 @@ def main():
     parser.add_argument("--sim-tool", required=True, help="program on the simulated store")
     parser.add_argument("--conprobe", required=True)
     parser.add_argument("--mutexholder", required=True)
+    parser.add_argument("--batch", required=True, help="the release's set-byte.cmd")
     CFG, rest = parser.parse_known_args()
     CFG.program_name = os.path.basename(CFG.tool)
     run_tests(CFG.wine, rest)

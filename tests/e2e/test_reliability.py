@@ -199,7 +199,7 @@ class WriteFaultTests(ReliabilityCase):
     def test_store_write_failing_part_way_keeps_the_variable(self):
         # The store's temporary copy hits the file size limit half written.
         data = bytes(range(256)) * 256
-        self.make_variable(data, attributes=0x27)
+        self.make_variable(data)
         before = self.variable_file()
         code, out, err = self.sim("/Setvar", "1", "5",
                                   preexec_fn=file_size_limit(len(before) // 2))
@@ -233,7 +233,7 @@ class WriteFaultTests(ReliabilityCase):
         self.assertFalse(os.path.exists(os.path.join(self.tmp, "missing")))
 
     def test_refused_write_leaves_the_variable_and_the_store_as_they_were(self):
-        self.make_variable(bytes(range(18)), attributes=0x27)
+        self.make_variable(bytes(range(18)))
         before = self.variable_file()
         os.chmod(self.var_path, 0o444)
         code, out, err = self.sim("/Setvar", "3", "ff")
@@ -335,7 +335,7 @@ def execute_row(row, folder):
 
 # The table's language; bad_input_cmdline.tsv explains it in its header.
 INITIAL_DATA = bytes(range(18))
-INITIAL_ATTRIBUTES = 0x27
+INITIAL_ATTRIBUTES = 7
 MACROS = {
     "@USAGE": None,  # filled in main(): names the program
     "@NAMES": name_lines(),

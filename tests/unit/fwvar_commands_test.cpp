@@ -1,6 +1,7 @@
 // The three variable commands over the simulated store, asserting on what an
 // administrator sees (standard output, the variable, the dump file).
 #include "driver/globals.h"
+#include "fwvar/firmware_api.h"
 #include "fwvar/fwvar_commands.h"
 #include "sim/efivar_store.h"
 #include "test_support.h"
@@ -13,6 +14,14 @@ namespace
 const std::string kSetupFile = std::string("Setup-") + kTestGuidFile;
 const std::string kNameLines = std::string("Name=Setup\nGUID=") + kTestGuid + "\n";
 const std::string kDumpNameLines = std::string("Name=Setup \nGUID=") + kTestGuid + " \n";
+
+// The sizes the store was asked to write, through the seam.
+std::vector<DWORD> g_dwWrittenSizes;
+BOOL WINAPI CountingSet(LPCSTR lpName, LPCSTR lpGuid, PVOID pValue, DWORD nSize)
+{
+    g_dwWrittenSizes.push_back(nSize);
+    return SimSetFirmwareEnvironmentVariableA(lpName, lpGuid, pValue, nSize);
+}
 
 std::vector<BYTE> WithAttributes(const std::vector<BYTE>& data, BYTE bAttributes = 7)
 {
@@ -74,7 +83,7 @@ TEST_F(Commands, LegacyProbe)
 TEST_F(Commands, SetByteChangesOnlyThatByteAndWritesTheWholeVariable)
 {
     std::vector<BYTE> data = Counting(10);
-    store.Put(kSetupFile, data, 0x27);
+    store.Put(kSetupFile, data);
     bool blOk = false;
     std::string out = Run([] { return SetVariableByte(9, 0x5A); }, &blOk);
     EXPECT_TRUE(blOk);
@@ -86,11 +95,14 @@ TEST_F(Commands, SetByteChangesOnlyThatByteAndWritesTheWholeVariable)
 TEST_F(Commands, SetByteToItsOwnValueStillWrites)
 {
     std::vector<BYTE> data = Counting(4);
-    store.Put(kSetupFile, data, 0x27);
+    store.Put(kSetupFile, data);
+    g_FirmwareVariableApi.pfnSetFirmwareEnvironmentVariableA = CountingSet;
     bool blOk = false;
     Run([&] { return SetVariableByte(2, data[2]); }, &blOk);
+    g_FirmwareVariableApi.pfnSetFirmwareEnvironmentVariableA = SimSetFirmwareEnvironmentVariableA;
     EXPECT_TRUE(blOk);
-    EXPECT_EQ(store.Raw(kSetupFile), WithAttributes(data, 7)); // rewritten: attributes now 7
+    EXPECT_EQ(g_dwWrittenSizes, std::vector<DWORD>{4}); // written all the same
+    EXPECT_EQ(store.Raw(kSetupFile), WithAttributes(data));
 }
 
 TEST_F(Commands, OffsetOutsideTheVariableIsRefusedBeforeAnyWrite)
@@ -173,19 +185,43 @@ TEST_F(Commands, DeleteRemovesTheVariable)
     EXPECT_FALSE(store.Exists(kSetupFile));
 }
 
-TEST_F(Commands, WriteProtectedVariableReportsHexErrorAndStays)
+// Variables the store refuses to change: the command reports the store's
+// code as it found it (hexadecimal for the write, decimal for the read).
+struct RefusedChangeRow
 {
-    store.Put(kSetupFile, Counting(3), 0x27);
-    std::vector<BYTE> before = store.Raw(kSetupFile);
-    store.SetReadOnly(kSetupFile, true);
-    bool blOk = true;
-    std::string out = Run([] { return SetVariableByte(1, 0); }, &blOk);
-    EXPECT_FALSE(blOk);
-    EXPECT_EQ(out, kNameLines + "Set variable fail. Error code=13\n");
-    out = Run([] { return DeleteVariable(); }, &blOk);
-    EXPECT_FALSE(blOk);
-    EXPECT_EQ(out, kNameLines + "Set variable fail. Error code=13\n");
-    EXPECT_EQ(store.Raw(kSetupFile), before);
+    const char* pszCase;
+    std::vector<BYTE> raw; // the variable's file, attribute word first
+    bool blReadOnly;
+    const char* pszMessage; // after the name lines, for /Setvar and /Delvar alike
+};
+
+const char* const kFail13 = "Set variable fail. Error code=13\n";
+const char* const kFail57 = "Set variable fail. Error code=57\n";
+const char* const kRead1392 = "GetVariable Error Code=1392\nGet variable failed!\n";
+const RefusedChangeRow kRefusedChanges[] = {
+    {"write-protected file", {7, 0, 0, 0, 3, 10, 17}, true, kFail13},
+    {"volatile, 6", {6, 0, 0, 0, 3, 10, 17}, false, kFail13},
+    {"authenticated, 0x27", {0x27, 0, 0, 0, 3, 10, 17}, false, kFail57},
+    {"shorter than its attribute word", {7, 0}, false, kRead1392},
+};
+
+TEST_F(Commands, RefusedChangeReportsTheCodeAndLeavesTheVariable)
+{
+    for (const RefusedChangeRow& row : kRefusedChanges)
+    {
+        SCOPED_TRACE(row.pszCase);
+        store.PutRaw(kSetupFile, row.raw);
+        store.SetReadOnly(kSetupFile, row.blReadOnly);
+        bool blOk = true;
+        std::string out = Run([] { return SetVariableByte(1, 0); }, &blOk);
+        EXPECT_FALSE(blOk);
+        EXPECT_EQ(out, kNameLines + row.pszMessage);
+        out = Run([] { return DeleteVariable(); }, &blOk);
+        EXPECT_FALSE(blOk);
+        EXPECT_EQ(out, kNameLines + row.pszMessage);
+        EXPECT_EQ(store.Raw(kSetupFile), row.raw);
+        store.SetReadOnly(kSetupFile, false);
+    }
 }
 
 TEST_F(Commands, DumpWritesTheHexTextByteExact)

@@ -113,7 +113,7 @@ TEST_F(SimStore, WriteCreatesAndReplacesWithAttributeSeven)
     std::copy(data.begin(), data.end(), expected.begin() + 4);
     EXPECT_EQ(store.Raw(kSetupFile), expected);
 
-    store.Put(kSetupFile, Counting(100), 0x27);
+    store.Put(kSetupFile, Counting(100));
     EXPECT_TRUE(SimSetFirmwareEnvironmentVariableA("Setup", kTestGuid, data.data(), 5));
     EXPECT_EQ(store.Raw(kSetupFile), expected);
     // Only the variable remains: the temporary file was renamed over it.
@@ -129,14 +129,64 @@ TEST_F(SimStore, SizeZeroDeletes)
     EXPECT_FALSE(store.Exists(kSetupFile));
 }
 
-TEST_F(SimStore, WriteProtectedVariableStaysAsItWas)
+// What a write or delete finds of an existing variable, judged before it
+// writes: a file too short for its attribute word, UEFI's attribute rules,
+// then the file's write protection. Error 0: the change lands; otherwise the
+// file stays byte for byte as it was.
+struct ExistingVariableRow
 {
-    store.Put(kSetupFile, {9, 8, 7}, 0x27);
-    std::vector<BYTE> before = store.Raw(kSetupFile);
-    store.SetReadOnly(kSetupFile, true);
-    BYTE ab[3] = {1, 1, 1};
-    EXPECT_EQ(SetError("Setup", kTestGuid, ab, 3), DWORD(ERROR_WRITE_PROTECT));
-    EXPECT_EQ(SetError("Setup", kTestGuid, ab, 0), DWORD(ERROR_WRITE_PROTECT));
-    EXPECT_EQ(store.Raw(kSetupFile), before);
-    EXPECT_EQ(store.Files(), std::vector<std::string>{kSetupFile});
+    const char* pszCase;
+    std::vector<BYTE> raw; // the variable's file, attribute word first
+    bool blReadOnly;
+    DWORD dwChangeError; // of a write and of a delete
+    DWORD dwReadError;
+};
+
+const ExistingVariableRow kExistingVariables[] = {
+    {"attribute word 7", {7, 0, 0, 0, 9, 8, 7}, false, 0, 0},
+    {"volatile: boot and runtime access, 6", {6, 0, 0, 0, 9, 8, 7}, false, ERROR_WRITE_PROTECT, 0},
+    {"volatile: no bit at all", {0, 0, 0, 0, 9}, false, ERROR_WRITE_PROTECT, 0},
+    {"volatile with a high bit, 0x80000006", {6, 0, 0, 0x80, 9}, false, ERROR_WRITE_PROTECT, 0},
+    {"non-volatile only, 1", {1, 0, 0, 0, 9}, false, ERROR_INVALID_PARAMETER, 0},
+    {"time-based authenticated, 0x27", {0x27, 0, 0, 0, 9}, false, ERROR_INVALID_PARAMETER, 0},
+    {"hardware error record, 0x0F", {0x0F, 0, 0, 0, 9}, false, ERROR_INVALID_PARAMETER, 0},
+    {"7 and a high bit, 0x00010007", {7, 0, 1, 0, 9}, false, ERROR_INVALID_PARAMETER, 0},
+    {"attribute word without data", {7, 0, 0, 0}, false, 0, ERROR_ENVVAR_NOT_FOUND},
+    {"three bytes", {7, 0, 0}, false, kSimShortFileError, kSimShortFileError},
+    {"empty file", {}, false, kSimShortFileError, kSimShortFileError},
+    {"write-protected file, 7", {7, 0, 0, 0, 9, 8, 7}, true, ERROR_WRITE_PROTECT, 0},
+    {"write-protected file, 0x27", {0x27, 0, 0, 0, 9}, true, ERROR_INVALID_PARAMETER, 0},
+};
+
+TEST_F(SimStore, ExistingVariableIsChangedOnlyWhereUefiAllows)
+{
+    BYTE abNew[3] = {1, 1, 1};
+    for (const ExistingVariableRow& row : kExistingVariables)
+    {
+        for (DWORD nSize : {DWORD(sizeof abNew), DWORD(0)})
+        {
+            SCOPED_TRACE(std::string(row.pszCase) + (nSize ? ", write" : ", delete"));
+            store.PutRaw(kSetupFile, row.raw);
+            store.SetReadOnly(kSetupFile, row.blReadOnly);
+            if (row.dwChangeError == 0)
+            {
+                EXPECT_TRUE(SimSetFirmwareEnvironmentVariableA("Setup", kTestGuid, abNew, nSize));
+                EXPECT_EQ(store.Raw(kSetupFile),
+                          (nSize ? std::vector<BYTE>{7, 0, 0, 0, 1, 1, 1} : std::vector<BYTE>()));
+            }
+            else
+            {
+                EXPECT_EQ(SetError("Setup", kTestGuid, abNew, nSize), row.dwChangeError);
+                EXPECT_EQ(store.Raw(kSetupFile), row.raw);
+            }
+            EXPECT_EQ(store.Files().size(), nSize || row.dwChangeError ? 1u : 0u);
+            store.SetReadOnly(kSetupFile, false);
+        }
+        store.PutRaw(kSetupFile, row.raw);
+        BYTE ab[16];
+        SetLastError(0xDEAD);
+        DWORD cbRead = SimGetFirmwareEnvironmentVariableA("Setup", kTestGuid, ab, sizeof ab);
+        EXPECT_EQ(cbRead ? DWORD(0) : GetLastError(), row.dwReadError) << row.pszCase;
+        EXPECT_EQ(cbRead, row.dwReadError ? 0 : row.raw.size() - 4) << row.pszCase;
+    }
 }

@@ -2,7 +2,9 @@
 
 #include "sim/efivar_store.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace
 {
@@ -37,10 +39,17 @@ std::string ScopedStore::PathOf(const std::string& name) const
 
 void ScopedStore::Put(const std::string& name, const std::vector<BYTE>& data, DWORD dwAttributes)
 {
+    std::vector<BYTE> raw(4 + data.size());
+    memcpy(raw.data(), &dwAttributes, 4);
+    std::copy(data.begin(), data.end(), raw.begin() + 4);
+    PutRaw(name, raw);
+}
+
+void ScopedStore::PutRaw(const std::string& name, const std::vector<BYTE>& raw)
+{
     FILE* pFile = fopen(PathOf(name).c_str(), "wb");
-    fwrite(&dwAttributes, 4, 1, pFile);
-    if (!data.empty())
-        fwrite(data.data(), 1, data.size(), pFile);
+    if (!raw.empty())
+        fwrite(raw.data(), 1, raw.size(), pFile);
     fclose(pFile);
 }
 

@@ -20,6 +20,7 @@ public:
     const std::string& Folder() const { return m_folder; }
     std::string PathOf(const std::string& name) const;
     void Put(const std::string& name, const std::vector<BYTE>& data, DWORD dwAttributes = 7);
+    void PutRaw(const std::string& name, const std::vector<BYTE>& raw); // attribute word included
     bool Exists(const std::string& name) const;
     std::vector<BYTE> Raw(const std::string& name) const; // attribute word included
     std::vector<std::string> Files() const;
