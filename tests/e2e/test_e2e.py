@@ -553,6 +553,16 @@ class InstanceLockTests(E2ECase):
 class BatchFileTests(E2ECase):
     """What a batch file on a fleet PC sees of the exit codes."""
 
+    def run_batch(self, name, lines):
+        """Runs the lines as a batch file (CR LF) under Wine's cmd. A run
+        takes a few seconds; 120 s only turns a hang into a failure."""
+        batch = os.path.join(self.tmp, name)
+        with open(batch, "wb") as f:
+            f.write(("\r\n".join(lines) + "\r\n").encode())
+        return subprocess.run([CFG.wine, "cmd", "/c", wine_path(batch)], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              env=wine_env(self.store), timeout=120)
+
     def test_errorlevel_for_success_failure_and_parameter_error(self):
         self.make_variable(b"\x01")
         tool = wine_path(CFG.sim_tool)
@@ -571,12 +581,7 @@ class BatchFileTests(E2ECase):
             "if %ERRORLEVEL% == -1 echo act-is-minus-one",
             "exit /b 0",
         ]
-        batch = os.path.join(self.tmp, "check.bat")
-        with open(batch, "wb") as f:
-            f.write(("\r\n".join(lines) + "\r\n").encode())
-        proc = subprocess.run([CFG.wine, "cmd", "/c", wine_path(batch)], stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              env=wine_env(self.store), timeout=60)
+        proc = self.run_batch("check.bat", lines)
         self.assertEqual(proc.stdout.decode().replace("\r\n", "\n"),
                          "ok=0\nfail=255\nfail-at-least-255\nact=-1\nact-is-minus-one\n")
         self.assertTrue(os.path.exists(self.var_path))
@@ -631,12 +636,7 @@ class BatchFileTests(E2ECase):
                 args = args.replace(macro, wine_path(places[macro]))
             lines += ["cmd /c %s %s" % (wine_path(os.path.join(fleet, "set-byte.cmd")), args),
                       "echo rc=%ERRORLEVEL%"]
-        batch = os.path.join(self.tmp, "fleet.bat")
-        with open(batch, "wb") as f:
-            f.write(("\r\n".join(lines) + "\r\n").encode())
-        proc = subprocess.run([CFG.wine, "cmd", "/c", wine_path(batch)], stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              env=wine_env(self.store), timeout=120)
+        proc = self.run_batch("fleet.bat", lines)
         out = proc.stdout.decode().splitlines()
         computer = out[0]
         self.assertEqual([line for line in out if line.startswith("rc=")],
