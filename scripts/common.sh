@@ -23,6 +23,16 @@ can_run_i386() {
     return $ok
 }
 
+# Creates the Wine prefix $WINEPREFIX unless it exists (both architectures
+# where both Wine loaders are installed).
+wine_prefix_ready() {
+    [ -f "$WINEPREFIX/system.reg" ] && return 0
+    echo "== Creating the Wine prefix $WINEPREFIX"
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    "$WINE64" wineboot -i >/dev/null 2>&1
+    "$WINESERVER" -w
+}
+
 # Starts the prefix's wineserver and warms it: a cold one makes every test
 # start slowly or inherit Wine's background services.
 wine_warm() {

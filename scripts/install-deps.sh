@@ -33,9 +33,4 @@ else
 fi
 : "$updated"
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "== Creating the Wine prefix $WINEPREFIX"
-    mkdir -p "$(dirname "$WINEPREFIX")"
-    "$WINE64" wineboot -i >/dev/null 2>&1
-    "$WINESERVER" -w
-fi
+wine_prefix_ready

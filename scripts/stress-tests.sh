@@ -50,10 +50,7 @@ if [ "$preset" != host ]; then
     WINEPREFIX=$(sed -n 's/^ARDENTIS_WINEPREFIX:[A-Z]*=//p' "build/$preset/CMakeCache.txt")
     WINEPREFIX=${WINEPREFIX:-$ROOT/build/wineprefix}
     export WINEPREFIX
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        "$WINE64" wineboot -i >/dev/null 2>&1
-        "$WINESERVER" -w
-    fi
+    wine_prefix_ready
 fi
 
 spinners=()
