@@ -43,3 +43,22 @@ wine_warm() {
 wine_stop() {
     "$WINESERVER" -k 2>/dev/null || true
 }
+
+# One run at a time per Wine prefix: a run ends by stopping the prefix's
+# wineserver, which ends every process still running in it with exit code 1
+# and its buffered output lost, another run's tests among them; two suites in
+# one prefix would also share the tool's named mutex. Re-executes the calling
+# script (arguments as given) under an exclusive lock beside the prefix,
+# waiting for a run that holds it. flock keeps the lock itself (-o), so the
+# wineserver and the tests started by the run do not inherit it. Scripts
+# started by a run that holds the lock go on without waiting.
+#   usage, after WINEPREFIX is final: hold_prefix "$@"
+hold_prefix() {
+    [ "${ARDENTIS_PREFIX_HELD:-}" = "$WINEPREFIX" ] && return 0
+    local lock="$WINEPREFIX.lock"
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    if ! flock -n "$lock" true; then
+        echo "== Waiting for the run that uses the Wine prefix $WINEPREFIX to end" >&2
+    fi
+    ARDENTIS_PREFIX_HELD=$WINEPREFIX exec flock -o "$lock" bash "$ROOT/scripts/$(basename "$0")" "$@"
+}

@@ -7,12 +7,14 @@
 #   --busy    keeps every core busy with a spinning loop while the runs go on
 #   -R REGEX  only the CTest tests whose names match
 # A build folder configured with -DARDENTIS_WINEPREFIX=<folder> runs its
-# tests in that Wine prefix (made here if missing).
+# tests in that Wine prefix (made here if missing). One run at a time uses a
+# prefix: a second one waits (see hold_prefix in common.sh).
 # The log of every failed run is kept in build/stress/<preset>-<run>.log.
 # Exit code 0 only when no run failed.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
+args=("$@")
 preset=win64
 busy=0
 regex=
@@ -50,6 +52,7 @@ if [ "$preset" != host ]; then
     WINEPREFIX=$(sed -n 's/^ARDENTIS_WINEPREFIX:[A-Z]*=//p' "build/$preset/CMakeCache.txt")
     WINEPREFIX=${WINEPREFIX:-$ROOT/build/wineprefix}
     export WINEPREFIX
+    hold_prefix "${args[@]}"
     wine_prefix_ready
 fi
 
