@@ -8,7 +8,7 @@
 # packaged from the second build.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
-hold_prefix "$@"
+enter_prefix "$@"
 cd "$ROOT"
 
 failures=0

@@ -36,7 +36,8 @@ wine_prefix_ready() {
 # Starts the prefix's wineserver and warms it: a cold one makes every test
 # start slowly or inherit Wine's background services.
 wine_warm() {
-    "$WINESERVER" -p 2>/dev/null || true  # already running is fine
+    # The server's own complaints (protocol errors, killed clients) are kept.
+    "$WINESERVER" -p 2>>"$WINEPREFIX.server.log" || true  # already running is fine
     "$WINE64" cmd /c exit >/dev/null 2>&1 || true
 }
 
@@ -44,21 +45,26 @@ wine_stop() {
     "$WINESERVER" -k 2>/dev/null || true
 }
 
-# One run at a time per Wine prefix: a run ends by stopping the prefix's
-# wineserver, which ends every process still running in it with exit code 1
-# and its buffered output lost, another run's tests among them; two suites in
-# one prefix would also share the tool's named mutex. Re-executes the calling
-# script (arguments as given) under an exclusive lock beside the prefix,
-# waiting for a run that holds it. flock keeps the lock itself (-o), so the
-# wineserver and the tests started by the run do not inherit it. Scripts
-# started by a run that holds the lock go on without waiting.
-#   usage, after WINEPREFIX is final: hold_prefix "$@"
-hold_prefix() {
+# Enters the Wine prefix for a whole script run (call it once WINEPREFIX is
+# final, as: enter_prefix "$@"): re-executes the calling script with its
+# arguments
+#  - under an exclusive lock beside the prefix, waiting for a run that holds
+#    it. A run ends by stopping the prefix's wineserver, which ends every
+#    process still running in it with exit code 1 and its output lost, another
+#    run's tests among them; two suites in one prefix would also share the
+#    tool's named mutex. flock keeps the lock itself (-o): the wineserver and
+#    the tests started by the run do not inherit it.
+#  - without address-space randomisation, for the reason given in
+#    cmake/wine-emulator.cmake: Wine started by the run then never dies at
+#    start because the kernel put its heap where Wine maps shared user data.
+# Scripts started by a run that entered the prefix go on at once.
+enter_prefix() {
     [ "${ARDENTIS_PREFIX_HELD:-}" = "$WINEPREFIX" ] && return 0
     local lock="$WINEPREFIX.lock"
     mkdir -p "$(dirname "$WINEPREFIX")"
     if ! flock -n "$lock" true; then
         echo "== Waiting for the run that uses the Wine prefix $WINEPREFIX to end" >&2
     fi
-    ARDENTIS_PREFIX_HELD=$WINEPREFIX exec flock -o "$lock" bash "$ROOT/scripts/$(basename "$0")" "$@"
+    ARDENTIS_PREFIX_HELD=$WINEPREFIX exec flock -o "$lock" \
+        setarch -R bash "$ROOT/scripts/$(basename "$0")" "$@"
 }

@@ -8,7 +8,7 @@
 # The product lines no run reached are listed in build/coverage/missed.txt.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
-hold_prefix "$@"
+enter_prefix "$@"
 cd "$ROOT"
 
 host=build/cov-host

@@ -5,7 +5,7 @@
 # /Delvar.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
-hold_prefix "$@"
+enter_prefix "$@"
 
 "$ROOT/scripts/install-deps.sh"
 cd "$ROOT"

@@ -4,6 +4,7 @@
 # is missing.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
+enter_prefix "$@"
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev llvm-14 googletest
           g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 python3 bsdutils binutils hyperfine libbenchmark-dev

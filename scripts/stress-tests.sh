@@ -8,8 +8,8 @@
 #   -R REGEX  only the CTest tests whose names match
 # A build folder configured with -DARDENTIS_WINEPREFIX=<folder> runs its
 # tests in that Wine prefix (made here if missing). One run at a time uses a
-# prefix: a second one waits (see hold_prefix in common.sh).
-# The log of every failed run is kept in build/stress/<preset>-<run>.log.
+# prefix: a second one waits (see enter_prefix in common.sh).
+# The log of every failed run is kept in build/stress/<preset>-<time>-<run>.log.
 # Exit code 0 only when no run failed.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
@@ -52,7 +52,7 @@ if [ "$preset" != host ]; then
     WINEPREFIX=$(sed -n 's/^ARDENTIS_WINEPREFIX:[A-Z]*=//p' "build/$preset/CMakeCache.txt")
     WINEPREFIX=${WINEPREFIX:-$ROOT/build/wineprefix}
     export WINEPREFIX
-    hold_prefix "${args[@]}"
+    enter_prefix "${args[@]}"
     wine_prefix_ready
 fi
 
@@ -74,9 +74,12 @@ declare -A failed
 for t in "${tests[@]}"; do failed[$t]=0; done
 failed_runs=0
 started=$SECONDS
+# Every invocation names its logs apart: a later run's pass must not remove
+# an earlier invocation's failure.
+stamp=$(date +%Y%m%d-%H%M%S)
 for run in $(seq "$runs"); do
     rm -f "build/$preset/Testing/Temporary/LastTestsFailed.log"
-    log="$logs/$preset-$run.log"
+    log="$logs/$preset-$stamp-$run.log"
     if ctest --preset "$preset" "${filter[@]}" >"$log" 2>&1; then
         rm -f "$log"
         result=passed

@@ -4,7 +4,7 @@
 # targets under Wine, and the checks of the executables as files.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
-hold_prefix "$@"
+enter_prefix "$@"
 
 "$ROOT/scripts/install-deps.sh"
 cd "$ROOT"
