@@ -75,7 +75,9 @@ def wine_path(path):
 
 def wine_env(store=None):
     env = {k: v for k, v in os.environ.items() if k != SIM_ENV}
-    env.update(WINEPREFIX=CFG.wineprefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    # ARDENTIS_WINEDEBUG=err+all shows what Wine itself complains of.
+    env.update(WINEPREFIX=CFG.wineprefix, WINEDEBUG=os.environ.get("ARDENTIS_WINEDEBUG", "-all"),
+               WINEDLLOVERRIDES="mscoree,mshtml=")
     if store is not None:
         env[SIM_ENV] = store
     return env
@@ -86,6 +88,9 @@ def run(program, *args, store=None, timeout=60):
     proc = subprocess.run([CFG.wine, program, *args], stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           env=wine_env(store), timeout=timeout)
+    # Not compared, but never lost: what Wine or the program said there
+    # explains a failure in the test's log.
+    sys.stderr.buffer.write(proc.stderr)
     return proc.returncode, proc.stdout
 
 
@@ -125,11 +130,13 @@ def probe(tmp, program, *args, store=None, stdout_file=None):
     env = wine_env(store)
     env["SHELL"] = "/bin/sh"  # script runs the command through $SHELL -c
     proc = subprocess.run(["script", "-qec", shlex.join(command), "/dev/null"],
-                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, env=env, timeout=120,
                           start_new_session=True)
     if proc.returncode != 0:
-        raise AssertionError("conprobe failed with %d: %s" % (proc.returncode, proc.stderr))
+        # conprobe's own messages went to the terminal: its transcript.
+        raise AssertionError("conprobe failed with %d: %s %s"
+                             % (proc.returncode, proc.stderr, proc.stdout[-4000:]))
     return Screen(report)
 
 
