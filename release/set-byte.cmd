@@ -199,7 +199,7 @@ set /a "BACKV=0x%READBACK%"
 if %BACKV% NEQ %NEWV% goto notkept
 set "RC=0"
 set "MEANING=success: the byte is set"
-set "DETAIL=%OLD% -> %READBACK%, read back"
+set "DETAIL=from %OLD% to %READBACK%, read back"
 goto done
 
 :notkept
@@ -351,8 +351,10 @@ set /a "ROW=OFF/16"
 set /a "COLUMN=OFF%%16+1"
 set "SKIP="
 if %ROW% GTR 0 set "SKIP=skip=%ROW% "
+rem The first line read is the one; Wine's cmd goes on to the end of the
+rem file despite the goto, so later lines must not replace it.
 for /f "usebackq %SKIP%tokens=%COLUMN%" %%B in ("%~1") do (
-    set "BYTE=%%B"
+    if not defined BYTE set "BYTE=%%B"
     goto byteread
 )
 :byteread

@@ -49,8 +49,9 @@ for /f "usebackq delims=" %%L in ("%LOG%") do (
 )
 if defined T_N goto undo
 
-echo undo-byte: nothing to undo: every change of %COMPUTERNAME% in %LOG% is undone
->>"%LOG%" echo %COMPUTERNAME%;%DATE% %TIME%;;;;;0;nothing to undo: every change of this PC in the log is undone;;;;;
+set "MEANING=nothing to undo: every change of this PC in the log is undone"
+echo undo-byte: %MEANING% (%COMPUTERNAME%, %LOG%)
+>>"%LOG%" echo %COMPUTERNAME%;%DATE% %TIME%;;;;;0;%MEANING%;;;;;
 exit /b 0
 
 :undo
@@ -121,6 +122,7 @@ for /f "delims=0123456789abcdefABCDEF" %%C in ("%V_OLD%") do goto :eof
 set "HEX=%V_NEW%..."
 if not "%HEX:~2,1%"=="." goto :eof
 if "%V_NEW%"=="" goto :eof
+if "%HEX:~1,1%"=="." set "V_NEW=0%V_NEW%"
 for /f "delims=0123456789abcdefABCDEF" %%C in ("%V_NEW%") do goto :eof
 set /a "V1=0x%V_OLD%"
 set /a "V2=0x%V_NEW%"
