@@ -351,13 +351,11 @@ set /a "ROW=OFF/16"
 set /a "COLUMN=OFF%%16+1"
 set "SKIP="
 if %ROW% GTR 0 set "SKIP=skip=%ROW% "
-rem The first line read is the one; Wine's cmd goes on to the end of the
-rem file despite the goto, so later lines must not replace it.
-for /f "usebackq %SKIP%tokens=%COLUMN%" %%B in ("%~1") do (
-    if not defined BYTE set "BYTE=%%B"
-    goto byteread
-)
-:byteread
+rem The first line read is the one. No goto out of the loop: Wine's cmd
+rem then goes on with the loop all the same, searching for the label on
+rem every line (minutes for a 4 MiB variable); the rest of the file costs
+rem about a second.
+for /f "usebackq %SKIP%tokens=%COLUMN%" %%B in ("%~1") do if not defined BYTE set "BYTE=%%B"
 set "HEX=%BYTE%..."
 if not "%HEX:~2,1%"=="." set "BYTE="
 if "%HEX:~1,1%"=="." set "BYTE="

@@ -623,6 +623,9 @@ class BatchFileTests(E2ECase):
          "Setup;@GUID;0;0;0;nothing to do: the byte already holds the value;@GOT;00;;;", None),
         ("check-byte Setup @GUID 12 1 @LOG", 255, "Setup;@GUID;12;1;255;"
          "not possible here: OFFSET is outside the variable of 18 bytes;@GOT;;;;", None),
+        # The highest OFFSET there is: the last entry of the dump's line 4096.
+        ("check-byte Big @GUID FFFF 2 @LOG", 0,
+         "Big;@GUID;FFFF;2;0;ready: the byte would be changed;@GOT;01;;;", None),
         ("check-byte Missing @GUID 0 1 @LOG", 255,
          "Missing;@GUID;0;1;255;not possible here: the variable does not exist;@203;;;;", None),
         ("check-byte Short @GUID 0 1 @LOG", 255, "Short;@GUID;0;1;255;not possible here: "
@@ -727,6 +730,7 @@ class BatchFileTests(E2ECase):
         self.make_variable(setup)
         self.make_variable(b"\x01", attributes=6, name="Volatile")
         self.make_file(b"\x07\x00\x00", name="Short")
+        self.make_variable(bytes(range(255)) * 257 + b"\x01", name="Big")  # 64 KiB
         places = {"@LOG": os.path.join(self.tmp, "results.log"),
                   "@LOGS": os.path.join(self.tmp, "logs"),
                   "@UNDO": os.path.join(self.tmp, "undo"),
