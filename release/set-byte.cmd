@@ -265,8 +265,13 @@ set "MEANING=ready: the byte would be changed"
 set "DETAIL=holds %OLD%, would become %DATA%"
 goto done
 
+rem Text that holds values is echoed through a for variable, so that
+rem > & | in a refused argument or an odd name stay text: never a
+rem redirection or a second command. (Delayed expansion would be simpler,
+rem but Wine's cmd expands a "!" inside the value again, and the tool's
+rem messages have them.)
 :refused
->&2 echo %ERR%
+for /f "delims=" %%V in ("%ERR%") do >&2 echo %%V
 set "RC=255"
 set "MSG=%ERR%"
 set "MEANING=failure: the byte is not set"
@@ -295,11 +300,12 @@ del "%AFTER%" "%OUT%" "%SHOWN%" 2>nul
 if defined REFUSED goto told
 set "LINE=%SELF%: %NAME% %GUID% offset %OFFSET%: %MEANING%"
 if defined DETAIL set "LINE=%LINE% (%DETAIL%)"
-echo %LINE%
+for /f "delims=" %%V in ("%LINE%") do echo %%V
 :told
 
 :log
->>"%LOG%" echo %COMPUTERNAME%;%DATE% %TIME%;%NAME%;%GUID%;%OFFSET%;%DATA%;%RC%;%MEANING%;%MSG%;%OLD%;%READBACK%;%BACKUP%;%UNDOES%
+set "ENTRY=%COMPUTERNAME%;%DATE% %TIME%;%NAME%;%GUID%;%OFFSET%;%DATA%;%RC%;%MEANING%;%MSG%;%OLD%;%READBACK%;%BACKUP%;%UNDOES%"
+for /f "delims=" %%V in ("%ENTRY%") do >>"%LOG%" echo %%V
 exit /b %RC%
 
 :usage
@@ -311,7 +317,8 @@ exit /b %RC%
 exit /b 255
 
 :nolog
->&2 echo %SELF%: cannot write the log %LOG%; nothing was changed
+set "ERR=%SELF%: cannot write the log %LOG%; nothing was changed"
+for /f "delims=" %%V in ("%ERR%") do >&2 echo %%V
 exit /b 255
 
 rem Dumps the variable into the file named by %1 with the tool; RC is the

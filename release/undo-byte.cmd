@@ -31,6 +31,8 @@ set OPTIONS=%OPTIONS% %2
 shift /2
 goto options
 
+rem Text that holds values is echoed through a for variable, so that
+rem > & | in a name from the log stay text (see set-byte.cmd).
 :scan
 rem Two passes over this PC's lines: the first finds which lines were
 rem undone, the second the last change that was not.
@@ -50,19 +52,23 @@ for /f "usebackq delims=" %%L in ("%LOG%") do (
 if defined T_N goto undo
 
 set "MEANING=nothing to undo: every change of this PC in the log is undone"
-echo undo-byte: %MEANING% (%COMPUTERNAME%, %LOG%)
->>"%LOG%" echo %COMPUTERNAME%;%DATE% %TIME%;;;;;0;%MEANING%;;;;;
+set "TOLD=undo-byte: %MEANING% (%COMPUTERNAME%, %LOG%)"
+for /f "delims=" %%V in ("%TOLD%") do echo %%V
+set "ENTRY=%COMPUTERNAME%;%DATE% %TIME%;;;;;0;%MEANING%;;;;;"
+for /f "delims=" %%V in ("%ENTRY%") do >>"%LOG%" echo %%V
 exit /b 0
 
 :undo
 if exist "%~dp0set-byte.cmd" goto restore
 set "ERR=undo-byte: set-byte.cmd is not beside %~f0; nothing was changed"
->&2 echo %ERR%
->>"%LOG%" echo %COMPUTERNAME%;%DATE% %TIME%;%T_NAME%;%T_GUID%;%T_OFFSET%;%T_OLD%;255;failure: the byte is not set;%ERR%;;;;%T_N%
+for /f "delims=" %%V in ("%ERR%") do >&2 echo %%V
+set "ENTRY=%COMPUTERNAME%;%DATE% %TIME%;%T_NAME%;%T_GUID%;%T_OFFSET%;%T_OLD%;255;failure: the byte is not set;%ERR%;;;;%T_N%"
+for /f "delims=" %%V in ("%ENTRY%") do >>"%LOG%" echo %%V
 exit /b 255
 
 :restore
-echo undo-byte: undoing line %T_N% of %COMPUTERNAME% in %LOG%: %T_NAME% %T_GUID% offset %T_OFFSET% back from %T_DATA% to %T_OLD%
+set "TOLD=undo-byte: undoing line %T_N% of %COMPUTERNAME% in %LOG%: %T_NAME% %T_GUID% offset %T_OFFSET% back from %T_DATA% to %T_OLD%"
+for /f "delims=" %%V in ("%TOLD%") do echo %%V
 rem Through cmd /c, not call: Wine's cmd loses the exit code of a called
 rem batch file that ends with 255 or -1.
 cmd /c ""%~dp0set-byte.cmd" "%T_NAME%" "%T_GUID%" %T_OFFSET% %T_OLD% "%LOGARG%" /undoes %T_N% /expect %T_DATA%%FORCE%%OPTIONS%"
@@ -76,7 +82,8 @@ exit /b %ERRORLEVEL%
 exit /b 255
 
 :nolog
->&2 echo undo-byte: cannot write the log %LOG%; nothing was changed
+set "ERR=undo-byte: cannot write the log %LOG%; nothing was changed"
+for /f "delims=" %%V in ("%ERR%") do >&2 echo %%V
 exit /b 255
 
 rem One line of the log, in ENTRY. Fields may be empty, and for /f joins

@@ -568,7 +568,7 @@ class InstanceLockTests(E2ECase):
 class BatchFileTests(E2ECase):
     """What a batch file on a fleet PC sees of the exit codes."""
 
-    def run_batch(self, name, lines):
+    def run_batch(self, name, lines, cwd=None):
         """Runs the lines as a batch file (CR LF) under Wine's cmd. A run
         takes a few seconds; 120 s only turns a hang into a failure."""
         batch = os.path.join(self.tmp, name)
@@ -576,7 +576,7 @@ class BatchFileTests(E2ECase):
             f.write(("\r\n".join(lines) + "\r\n").encode())
         return subprocess.run([CFG.wine, "cmd", "/c", wine_path(batch)], stdin=subprocess.DEVNULL,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              env=wine_env(self.store), timeout=120)
+                              env=wine_env(self.store), timeout=120, cwd=cwd)
 
     def test_errorlevel_for_success_failure_and_parameter_error(self):
         self.make_variable(b"\x01")
@@ -654,6 +654,10 @@ class BatchFileTests(E2ECase):
          "set-byte: DATA must be 1 or 2 hexadecimal digits, not [0x5];;;;", None),
         ("set-byte Setup @GUID 12345 5 @LOG", 255, "Setup;@GUID;12345;5;255;failure: the byte is not "
          "set;set-byte: OFFSET must be 1 to 4 hexadecimal digits, not [12345];;;;", None),
+        # A refused value is logged and shown as text, never run as a
+        # redirection or a command.
+        ('set-byte Setup @GUID "1>2" "5&ver" @LOG', 255, "Setup;@GUID;1>2;5&ver;255;failure: the byte is "
+         "not set;set-byte: DATA must be 1 or 2 hexadecimal digits, not [5&ver];;;;", None),
         ("set-byte Setup @GUID 1 5 @LOGS", 0,
          "Setup;@GUID;1;5;0;success: the byte is set;Set variable success!;00;05;@BACKUP;", "1=5"),
         ("set-byte Setup @GUID 1 6 @NOLOG", 255, "!cannot write the log", None),
@@ -737,6 +741,9 @@ class BatchFileTests(E2ECase):
                   "@NOLOG": os.path.join(self.tmp, "missing", "results.log")}
         os.mkdir(places["@LOGS"])
         os.mkdir(places["@UNDO"])
+        # The current folder of every run: a stray redirection lands here.
+        work = os.path.join(self.tmp, "work")
+        os.mkdir(work)
         computer = self.run_batch("name.bat", ["@echo off", "echo %COMPUTERNAME%"]).stdout
         computer = computer.decode().strip()
         folder_log = "%s.log" % computer
@@ -765,7 +772,8 @@ class BatchFileTests(E2ECase):
                 args = " ".join(wine_path(places[w]) if w in places else w.replace("@GUID", GUID)
                                 for w in words)
                 proc = self.run_batch("run.bat", ["@echo off"] + env
-                                      + ["cmd /c %s" % args, "echo rc=%ERRORLEVEL%"])
+                                      + ["cmd /c %s" % args, "echo rc=%ERRORLEVEL%"], cwd=work)
+                self.assertEqual(os.listdir(work), [])
                 out = proc.stdout.decode().splitlines()
                 self.assertEqual(out[-1], "rc=%d" % code)
                 logged = self.log_lines(log)[len(logged):]
