@@ -12,7 +12,11 @@ namespace
 {
 
 constexpr const char* kGuid = "{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9}";
-const std::string kGuidFile = "-ec87d643-eba4-4bb5-a1e5-3f3e36b20da9";
+// The end of every file name of kGuid.
+std::string GuidFile()
+{
+    return "-ec87d643-eba4-4bb5-a1e5-3f3e36b20da9";
+}
 
 std::string Folded(std::string text)
 {
@@ -32,7 +36,7 @@ void ExpectRoundTrip(const std::string& name)
         std::string guid;
         ASSERT_TRUE(ParseVariableFileName(fileName, &decoded, &guid)) << fileName;
         EXPECT_EQ(decoded, name) << fileName;
-        EXPECT_EQ(guid, kGuidFile.substr(1));
+        EXPECT_EQ(guid, GuidFile().substr(1));
         for (char ch : fileName)
         {
             unsigned char b = static_cast<unsigned char>(ch);
@@ -84,12 +88,12 @@ TEST(EfivarNames, FileNamesKeepEfivarfsNamesAndEscapeTheRest)
     for (const FileNameRow& row : kFileNames)
     {
         SCOPED_TRACE(row.pszName);
-        EXPECT_EQ(VariableFileName(row.pszName, kGuid), row.pszPlain + kGuidFile);
-        EXPECT_EQ(CaseSafeVariableFileName(row.pszName, kGuid), row.pszCaseSafe + kGuidFile);
+        EXPECT_EQ(VariableFileName(row.pszName, kGuid), row.pszPlain + GuidFile());
+        EXPECT_EQ(CaseSafeVariableFileName(row.pszName, kGuid), row.pszCaseSafe + GuidFile());
         ExpectRoundTrip(row.pszName);
     }
     EXPECT_EQ(VariableFileName("Setup", "{ec87d643-EBA4-4bb5-a1e5-3f3e36b20da9}"),
-              "Setup" + kGuidFile);
+              "Setup" + GuidFile());
 }
 
 TEST(EfivarNames, EveryByteRoundTripsAndCaseTwinsNeverShareACaseSafeFile)
@@ -121,15 +125,15 @@ TEST(EfivarNames, OnlyWhatTheEncoderWritesParses)
     std::string name;
     std::string guid;
     for (const std::string& bad : std::initializer_list<std::string>{
-             "", kGuidFile, "Setup" + kGuidFile.substr(0, 36), "Setup_" + kGuidFile.substr(1),
+             "", GuidFile(), "Setup" + GuidFile().substr(0, 36), "Setup_" + GuidFile().substr(1),
              "Setup-EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9",
-             "Setup-gc87d643-eba4-4bb5-a1e5-3f3e36b20da9", "^" + kGuidFile, "a%2" + kGuidFile,
-             "a%2f" + kGuidFile, "a%41" + kGuidFile, "a^b" + kGuidFile, "^Setup" + kGuidFile,
-             "^^" + kGuidFile, "^^s" + kGuidFile, "a*b" + kGuidFile,
-             std::string("a\x01") + kGuidFile, std::string("a\x80") + kGuidFile})
+             "Setup-gc87d643-eba4-4bb5-a1e5-3f3e36b20da9", "^" + GuidFile(), "a%2" + GuidFile(),
+             "a%2f" + GuidFile(), "a%41" + GuidFile(), "a^b" + GuidFile(), "^Setup" + GuidFile(),
+             "^^" + GuidFile(), "^^s" + GuidFile(), "a*b" + GuidFile(),
+             std::string("a\x01") + GuidFile(), std::string("a\x80") + GuidFile()})
     {
         EXPECT_FALSE(ParseVariableFileName(bad, &name, &guid)) << bad;
     }
-    ASSERT_TRUE(ParseVariableFileName("Setup" + kGuidFile, &name, &guid));
+    ASSERT_TRUE(ParseVariableFileName("Setup" + GuidFile(), &name, &guid));
     EXPECT_EQ(name, "Setup");
 }
