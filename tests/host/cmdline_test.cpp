@@ -280,7 +280,9 @@ TEST(FirstPass, OverlongValuesAreCutToTheirFields)
         EXPECT_EQ(std::string(reinterpret_cast<char*>(g_abNameBlock), cchKept),
                   name.substr(0, cchKept));
         if (cchName < kNameBlockSize)
+        {
             EXPECT_EQ(g_abNameBlock[cchName], 0);
+        }
     }
 }
 
