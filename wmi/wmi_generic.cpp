@@ -6,8 +6,37 @@
 #include "access/function_codes.h"
 #include "flash/flash_protocol.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
+
+static_assert(!std::is_copy_constructible<WMIGeneric>::value &&
+                  !std::is_copy_assignable<WMIGeneric>::value,
+              "a copy would release the library and the COM references twice");
+
+// WMIGeneric's own members after EDABBlock's, per build (see edab_block.cpp
+// for the warning).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+#if defined(_WIN64)
+#define WMI_AT(member, x64, i386) static_assert(offsetof(WMIGeneric, member) == (x64), #member)
+#else
+#define WMI_AT(member, x64, i386) static_assert(offsetof(WMIGeneric, member) == (i386), #member)
+#endif
+WMI_AT(pSvc, 568, 476);
+WMI_AT(pLoc, 576, 480);
+WMI_AT(wszQuery, 584, 484);
+WMI_AT(WARGBuf, 784, 684);
+WMI_AT(WPLDBuf, 1040, 940);
+WMI_AT(CallInterface, 5136, 5036);
+WMI_AT(RetryLimit, 5140, 5040);
+#undef WMI_AT
+#pragma GCC diagnostic pop
+static_assert(sizeof(WMIGeneric) == (sizeof(void*) == 8 ? 5144 : 5044), "size of WMIGeneric");
+static_assert(sizeof(WMIGeneric::wszQuery) == 200 && sizeof(WMIGeneric::WARGBuf) == 256 &&
+                  sizeof(WMIGeneric::WPLDBuf) == 4096 && sizeof(WMIGeneric::RetryLimit) == 4,
+              "member sizes");
 
 namespace
 {
