@@ -36,17 +36,17 @@ int main(int argc, char** argv)
     }
     HMODULE h = block.hAccessLib;
     bool blAll = true;
-    block.pfnIoWriteByte = Entry<PFN_IO_WRITE_BYTE>(h, HW_ACCESS_NAME_IO_WRITE_BYTE, &blAll);
-    block.pfnMemReadByte = Entry<PFN_MEM_READ_BYTE>(h, HW_ACCESS_NAME_MEM_READ_BYTE, &blAll);
-    block.pfnMemReadWord = Entry<PFN_MEM_READ_WORD>(h, HW_ACCESS_NAME_MEM_READ_WORD, &blAll);
-    block.pfnMemReadDword = Entry<PFN_MEM_READ_DWORD>(h, HW_ACCESS_NAME_MEM_READ_DWORD, &blAll);
-    block.pfnMemWriteByte = Entry<PFN_MEM_WRITE_BYTE>(h, HW_ACCESS_NAME_MEM_WRITE_BYTE, &blAll);
-    block.pfnMemWriteWord = Entry<PFN_MEM_WRITE_WORD>(h, HW_ACCESS_NAME_MEM_WRITE_WORD, &blAll);
-    block.pfnMemWriteDword = Entry<PFN_MEM_WRITE_DWORD>(h, HW_ACCESS_NAME_MEM_WRITE_DWORD, &blAll);
-    block.pfnMapPhysMem = Entry<PFN_MAP_PHYS_MEM>(h, HW_ACCESS_NAME_MAP_PHYS_MEM, &blAll);
-    block.pfnUnmapPhysMem = Entry<PFN_UNMAP_PHYS_MEM>(h, HW_ACCESS_NAME_UNMAP_PHYS_MEM, &blAll);
-    block.pfnAllocPhysBuf = Entry<PFN_ALLOC_PHYS_BUF>(h, HW_ACCESS_NAME_ALLOC_PHYS_BUF, &blAll);
-    block.pfnFreePhysBuf = Entry<PFN_FREE_PHYS_BUF>(h, HW_ACCESS_NAME_FREE_PHYS_BUF, &blAll);
+    block.pfnIoWriteByte = Entry<PFN_IO_WRITE_BYTE>(h, "IoWriteByte", &blAll);
+    block.pfnMemReadByte = Entry<PFN_MEM_READ_BYTE>(h, "MemReadByte", &blAll);
+    block.pfnMemReadWord = Entry<PFN_MEM_READ_WORD>(h, "MemReadWord", &blAll);
+    block.pfnMemReadDword = Entry<PFN_MEM_READ_DWORD>(h, "MemReadDword", &blAll);
+    block.pfnMemWriteByte = Entry<PFN_MEM_WRITE_BYTE>(h, "MemWriteByte", &blAll);
+    block.pfnMemWriteWord = Entry<PFN_MEM_WRITE_WORD>(h, "MemWriteWord", &blAll);
+    block.pfnMemWriteDword = Entry<PFN_MEM_WRITE_DWORD>(h, "MemWriteDword", &blAll);
+    block.pfnMapPhysMem = Entry<PFN_MAP_PHYS_MEM>(h, "MapPhysMem", &blAll);
+    block.pfnUnmapPhysMem = Entry<PFN_UNMAP_PHYS_MEM>(h, "UnmapPhysMem", &blAll);
+    block.pfnAllocPhysBuf = Entry<PFN_ALLOC_PHYS_BUF>(h, "AllocPhysBuf", &blAll);
+    block.pfnFreePhysBuf = Entry<PFN_FREE_PHYS_BUF>(h, "FreePhysBuf", &blAll);
     if (!blAll)
         return 1;
     block.ppLogFile = &pLog;
