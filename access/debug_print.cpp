@@ -1,19 +1,27 @@
 #include "debug_print.h"
 
-#include <cstdarg>
+// The header checks the formats as GNU printf formats: so must they be read.
+#if defined(__MINGW32__) && !(defined(__USE_MINGW_ANSI_STDIO) && __USE_MINGW_ANSI_STDIO)
+#error "DebugPrint must format with the GNU-conforming printf family"
+#endif
 
 // The owner's printf-style debug channel: its format strings are checked by the
 // format attribute in the header.
 void DebugPrint(FILE** ppLogFile, const char* pszFormat, ...) // NOLINT(cert-dcl50-cpp)
 {
+    va_list args;
+    va_start(args, pszFormat);
+    VDebugPrint(ppLogFile, pszFormat, args);
+    va_end(args);
+}
+
+void VDebugPrint(FILE** ppLogFile, const char* pszFormat, va_list args)
+{
     char szPrefix[512];
     char szText[512];
     (void)snprintf(szPrefix, sizeof(szPrefix), "%s %s: ", __DATE__, __TIME__); // 21 characters
 
-    va_list args;
-    va_start(args, pszFormat);
     int nLen = vsnprintf(szText, sizeof(szText), pszFormat, args);
-    va_end(args);
     if (nLen < 0 || nLen > static_cast<int>(sizeof(szText)) - 1)
         return;
 
