@@ -1,7 +1,9 @@
 #include "debug_print.h"
 
 // The header checks the formats as GNU printf formats: so must they be read.
+// (The analyser does not see the C++ library's own setting.)
 #if defined(__MINGW32__) && !(defined(__USE_MINGW_ANSI_STDIO) && __USE_MINGW_ANSI_STDIO)
+// cppcheck-suppress preprocessorErrorDirective
 #error "DebugPrint must format with the GNU-conforming printf family"
 #endif
 
