@@ -1,11 +1,22 @@
 #include "debug_print.h"
 
-// The header checks the formats as GNU printf formats: so must they be read.
-// (The analyser does not see the C++ library's own setting.)
-#if defined(__MINGW32__) && !(defined(__USE_MINGW_ANSI_STDIO) && __USE_MINGW_ANSI_STDIO)
-// cppcheck-suppress preprocessorErrorDirective
-#error "DebugPrint must format with the GNU-conforming printf family"
+namespace
+{
+
+// The header checks the formats as GNU printf formats: on MinGW they are
+// read by the GNU-conforming formatter by name, whichever one the order of
+// the includes would pick for vsnprintf.
+ARDENTIS_PRINTF(3, 0)
+int FormatText(char* pszText, size_t cchText, const char* pszFormat, va_list args)
+{
+#if defined(__MINGW32__)
+    return __mingw_vsnprintf(pszText, cchText, pszFormat, args);
+#else
+    return vsnprintf(pszText, cchText, pszFormat, args);
 #endif
+}
+
+} // namespace
 
 // The owner's printf-style debug channel: its format strings are checked by the
 // format attribute in the header.
@@ -23,7 +34,7 @@ void VDebugPrint(FILE** ppLogFile, const char* pszFormat, va_list args)
     char szText[512];
     (void)snprintf(szPrefix, sizeof(szPrefix), "%s %s: ", __DATE__, __TIME__); // 21 characters
 
-    int nLen = vsnprintf(szText, sizeof(szText), pszFormat, args);
+    int nLen = FormatText(szText, sizeof(szText), pszFormat, args);
     if (nLen < 0 || nLen > static_cast<int>(sizeof(szText)) - 1)
         return;
 
