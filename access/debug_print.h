@@ -7,9 +7,9 @@
 #include <cstddef>
 #include <cstdio>
 
-// The formats follow the runtime that formats them (debug_print.cpp): on
-// MinGW the C++ library selects the GNU-conforming printf family, so %lu,
-// %zu and %llX mean what they mean in C99 and are checked as such.
+// The formats are checked as the formatter reads them: on MinGW
+// debug_print.cpp formats with the GNU-conforming printf family, so %lu, %zu
+// and %llX mean what they mean in C99 and are checked as such.
 #if defined(__MINGW32__)
 #define ARDENTIS_PRINTF(f, a) __attribute__((format(gnu_printf, f, a)))
 #else
