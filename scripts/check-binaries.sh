@@ -98,7 +98,7 @@ for exe in Ardentis64.exe Ardentis.exe; do
     wine=$WINE64
     if [ "$exe" = Ardentis.exe ]; then
         wine=$WINE32
-        can_run_i386 || { echo "skip $exe under Wine: this kernel does not run 32-bit programs"; continue; }
+        why=$(i386_runs) || { echo "skip $exe under Wine: $why"; continue; }
     fi
     usage=$("$wine" "$unpacked/$exe" </dev/null || true)
     while IFS= read -r line; do

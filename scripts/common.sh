@@ -23,10 +23,31 @@ can_run_i386() {
     return $ok
 }
 
+# Whether this machine runs the i386 suite: the kernel must run 32-bit
+# programs and Wine's 32-bit loader must be installed (install-deps.sh
+# installs it where the kernel allows). Says why not on standard output.
+i386_runs() {
+    if ! can_run_i386; then
+        echo "this kernel does not run 32-bit programs"
+        return 1
+    fi
+    if [ ! -x "$WINE32" ]; then
+        echo "Wine's 32-bit loader is not installed (see install-deps.sh's output)"
+        return 1
+    fi
+    return 0
+}
+
 # Creates the Wine prefix $WINEPREFIX unless it exists (both architectures
-# where both Wine loaders are installed).
+# where both Wine loaders are installed). A prefix made before the 32-bit
+# loader was installed has no 32-bit system folder: it is made anew.
 wine_prefix_ready() {
-    [ -f "$WINEPREFIX/system.reg" ] && return 0
+    if [ -f "$WINEPREFIX/system.reg" ]; then
+        [ -x "$WINE32" ] && [ ! -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] || return 0
+        echo "== The Wine prefix $WINEPREFIX lacks the 32-bit side: making it anew"
+        "$WINESERVER" -k 2>/dev/null || true
+        rm -rf "$WINEPREFIX"
+    fi
     echo "== Creating the Wine prefix $WINEPREFIX"
     mkdir -p "$(dirname "$WINEPREFIX")"
     "$WINE64" wineboot -i >/dev/null 2>&1

@@ -52,10 +52,10 @@ demo() {
 }
 
 demo "$WINE64" "$ROOT/build/win64/Ardentis64-sim.exe"
-if can_run_i386; then
+if why=$(i386_runs); then
     demo "$WINE32" "$ROOT/build/win32/Ardentis-sim.exe"
 else
     echo
-    echo "##### Ardentis-sim.exe: built ($ROOT/build/win32), not run: this kernel does not run 32-bit programs #####"
+    echo "##### Ardentis-sim.exe: built ($ROOT/build/win32), not run: $why #####"
 fi
 wine_stop

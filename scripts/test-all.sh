@@ -28,10 +28,10 @@ ctest --preset win64
 echo "== win32: i386"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
-if can_run_i386; then
+if why=$(i386_runs); then
     ctest --preset win32
 else
-    echo "i386 tests built in build/win32 but not run: this kernel does not run 32-bit programs"
+    echo "i386 tests built in build/win32 but not run: $why"
 fi
 
 echo "== the executables as files"
