@@ -1,33 +1,25 @@
 // The firmware access object: reaches the flash SMI mailbox through the entry
-// points of a hardware access library that its owner loads and fills in.
+// points of a hardware access library that its owner loads and fills in
+// (hw_access_lib.h). Owners compile against this header and may keep the
+// object in their own memory: the order and types of the members and of the
+// three virtual operations are fixed, and pinned in edab_block.cpp.
 #pragma once
 
 #include "flash_smi_table.h"
+#include "hw_access_lib.h"
 
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
 
-// Entry points of the hardware access library. Physical addresses of the
-// read and write entry points are 64-bit; the system only forms 32-bit ones.
-using PFN_IO_WRITE_BYTE = BOOL(WINAPI*)(WORD wPort, BYTE bValue);
-using PFN_MEM_READ_BYTE = BYTE(WINAPI*)(DWORD64 qwPhysAddr);
-using PFN_MEM_READ_WORD = WORD(WINAPI*)(DWORD64 qwPhysAddr);
-using PFN_MEM_READ_DWORD = DWORD(WINAPI*)(DWORD64 qwPhysAddr);
-using PFN_MEM_WRITE_BYTE = BOOL(WINAPI*)(DWORD64 qwPhysAddr, BYTE bValue);
-using PFN_MEM_WRITE_WORD = BOOL(WINAPI*)(DWORD64 qwPhysAddr, WORD wValue);
-using PFN_MEM_WRITE_DWORD = BOOL(WINAPI*)(DWORD64 qwPhysAddr, DWORD dwValue);
-using PFN_MAP_PHYS_MEM = PVOID(WINAPI*)(DWORD dwPhysAddr, DWORD dwLength, HANDLE* phMapping);
-using PFN_UNMAP_PHYS_MEM = BOOL(WINAPI*)(HANDLE hMapping);
-using PFN_ALLOC_PHYS_BUF = PVOID(WINAPI*)(DWORD dwSize, DWORD dwArg1, DWORD dwArg2, DWORD dwArg3,
-                                          DWORD dwArg4, HANDLE* phBuffer, DWORD* pdwPhysAddr,
-                                          DWORD* pdwExtra);
-using PFN_FREE_PHYS_BUF = BOOL(WINAPI*)(HANDLE hBuffer);
-
 class EDABBlock
 {
 public:
+    EDABBlock() = default;
+    // The object owns hAccessLib: a copy would free the library twice.
+    EDABBlock(const EDABBlock&) = delete;
+    EDABBlock& operator=(const EDABBlock&) = delete;
     // Not virtual: the one owner (g_pBlock) holds the most derived type.
     ~EDABBlock();
 

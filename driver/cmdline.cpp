@@ -118,9 +118,11 @@ bool ScanHex(const char* pszText, unsigned nWidth, uint32_t* pdwValue)
 
 void StoreNameBlock(ToolSettings& settings, const char* pszValue)
 {
+    // The block is a counted buffer (wNameLen): a name of exactly 1024
+    // characters fills it without a terminator; only longer ones are cut.
     size_t cch = strlen(pszValue);
-    if (cch > kNameBlockSize - 1)
-        cch = kNameBlockSize - 1;
+    if (cch > kNameBlockSize)
+        cch = kNameBlockSize;
     settings.wNameLen = static_cast<uint16_t>(cch);
     memcpy(settings.pNameBuf, pszValue, cch);
 }

@@ -33,8 +33,8 @@ enum class FirstPassResult
 FirstPassResult RunFirstPass(int argc, const char* const* argv, ToolSettings& settings,
                              NameBlockAllocator pfnAllocNameBlock);
 
-// "-name" without "-uefi": the value into the name block (truncated to 1023
-// characters so the zero fill always terminates it).
+// "-name" without "-uefi": the value into the name block and its length into
+// wNameLen; values longer than the block's 1024 bytes are cut to 1024.
 void StoreNameBlock(ToolSettings& settings, const char* pszValue);
 
 // "-guid" without "-uefi": text padded to an even length, upper-cased and

@@ -10,6 +10,14 @@
 
 #include <cstdio>
 
+// The help switch is "?": a runtime that expanded wildcards would turn it into
+// any one-character file name of the working folder. This definition pins
+// the MinGW-w64 runtime's choice off, whatever its default.
+extern "C"
+{
+    int _dowildcard = 0;
+}
+
 namespace
 {
 

@@ -2,39 +2,27 @@
 
 #include "flash_protocol.h"
 
+#include <cstdarg>
 #include <cstring>
 
-const BlockMessages kReadBlockMessages = {
-    "FlashSMI: allocate memory failed.\n",
-    "FlashSMI: FLSH 1 failed.\n",
-    "FlashSMI: FLSH 0 failed.\n",
-    "FlashSMI: ECSR failed.\n",
-    "FlashSMI: FINI failed.\n",
-    "FlashSMI: FINI not success %X .\n",
-    "FlashSMI: FINI not success %X  %X.\n",
-    "FlashSMI: FINI not success %X  %X. Power is not safe but use -ncp to ignore.\n",
-    "FlashSMI: FEBR not success %X .\n",
-    "FlashSMI: FEBR not success %X   The Block is not exist.\n",
-    "FlashSMI: free memory failed.\n",
-    "FlashSMI: free memory failed.\n",
-    "FlashSMI: free memory failed.\n",
-};
+void BlockFlow::Print(const char* pszFormat, ...) // NOLINT(cert-dcl50-cpp)
+{
+    if (!m_block.blDebug)
+        return;
+    va_list args;
+    va_start(args, pszFormat);
+    VDebugPrint(m_block.ppLogFile, pszFormat, args);
+    va_end(args);
+}
 
-const BlockMessages kWriteBlockMessages = {
-    "FlashSMI Write Block: allocate memory failed.\n",
-    "FlashSMI Write Block: FLSH 1 failed.\n",
-    "FlashSM Write BlockI: FLSH 0 failed.\n",
-    "FlashSMI Write Block: ECSR failed.\n",
-    "FlashSM Write BlockI: FINI failed.\n",
-    "FlashSMI Write Block: FINI not success %X .\n",
-    "FlashSMI Write Block: FINI not success %X  %X.\n",
-    "FlashSMI Write Block: FINI not success %X  %X. Power is not safe but use -ncp to ignore.\n",
-    "FlashSMI Write Block: FEBR not success %X .\n",
-    "FlashSMI Write Block: FEBR not success %X   The Block is not exist.\n",
-    "FlashSMI Write Block: free memory failed.\n",
-    "FlashSMI: free memory failed.\n",
-    "FlashSMI: free memory failed.\n",
-};
+void BlockFlow::PrintFreeFailed(FreeText text)
+{
+    // Only the write's ordinary paths name the operation.
+    if (m_blWrite && text == FreeText::Step)
+        Print("FlashSMI Write Block: free memory failed.\n");
+    else
+        Print("FlashSMI: free memory failed.\n");
+}
 
 bool BlockFlow::Open()
 {
@@ -44,33 +32,33 @@ bool BlockFlow::Open()
     if (!Call(FLSH, 1))
     {
         Fail(FLASHERR_FLSH);
-        Print(m_msg.pszFlsh1);
-        Free(m_msg.pszFree);
+        Print(m_blWrite ? "FlashSMI Write Block: FLSH 1 failed.\n" : "FlashSMI: FLSH 1 failed.\n");
+        Free(FreeText::Step);
         return false;
     }
     if (!Call(FLSH, 0))
     {
         Fail(FLASHERR_FLSH);
-        Print(m_msg.pszFlsh0);
+        Print(m_blWrite ? "FlashSM Write BlockI: FLSH 0 failed.\n" : "FlashSMI: FLSH 0 failed.\n");
         Close();
-        Free(m_msg.pszFree);
+        Free(FreeText::Step);
         return false;
     }
     const bool blVer20 = Ver20();
     if (!blVer20 && !Call(ECSR, 1))
     {
         Fail(FLASHERR_ECSR);
-        Print(m_msg.pszEcsr);
+        Print(m_blWrite ? "FlashSMI Write Block: ECSR failed.\n" : "FlashSMI: ECSR failed.\n");
         Close();
-        Free(m_msg.pszFreeEcsr);
+        Free(FreeText::AfterEcsr);
         return false;
     }
     if (!Call(FINI, FiniArgument()))
     {
         Fail(FLASHERR_FINI);
-        Print(m_msg.pszFini);
+        Print(m_blWrite ? "FlashSM Write BlockI: FINI failed.\n" : "FlashSMI: FINI failed.\n");
         Close();
-        Free(m_msg.pszFree);
+        Free(FreeText::Step);
         return false;
     }
 
@@ -82,19 +70,27 @@ bool BlockFlow::Open()
         case FiniVerdict::Accept:
             return true;
         case FiniVerdict::AcceptPowerUnsafe:
-            Print(m_msg.pszFiniPower, r, m);
+            Print(m_blWrite ? "FlashSMI Write Block: FINI not success %X  %X. Power is not safe "
+                              "but use -ncp to ignore.\n"
+                            : "FlashSMI: FINI not success %X  %X. Power is not safe but use -ncp "
+                              "to ignore.\n",
+                  r, m);
             return true;
         case FiniVerdict::RefuseVer20:
             Fail(FLASHERR_FINI);
-            Print(m_msg.pszFiniVer20, r);
+            Print(m_blWrite ? "FlashSMI Write Block: FINI not success %X .\n"
+                            : "FlashSMI: FINI not success %X .\n",
+                  r);
             break;
         case FiniVerdict::Refuse:
             Fail(FLASHERR_FINI);
-            Print(m_msg.pszFiniRefused, r, m);
+            Print(m_blWrite ? "FlashSMI Write Block: FINI not success %X  %X.\n"
+                            : "FlashSMI: FINI not success %X  %X.\n",
+                  r, m);
             break;
     }
     Close();
-    Free(m_msg.pszFree);
+    Free(FreeText::Step);
     return false;
 }
 
@@ -104,16 +100,20 @@ bool BlockFlow::ReadIntoBuffer(DWORD dwBlock, DWORD* pdwSize)
     {
         // The one way out after FLSH 0 that does not close.
         Fail(FLASHERR_FEBR);
-        Print(m_msg.pszFebr, static_cast<unsigned>(m_dwResult));
-        Free(m_msg.pszFree);
+        Print(m_blWrite ? "FlashSMI Write Block: FEBR not success %X .\n"
+                        : "FlashSMI: FEBR not success %X .\n",
+              static_cast<unsigned>(m_dwResult));
+        Free(FreeText::Step);
         return false;
     }
     *pdwSize = m_dwResult;
     if (*pdwSize == kNoSuchBlock)
     {
         Fail(FLASHERR_FEBR);
-        Print(m_msg.pszNoBlock, static_cast<unsigned>(*pdwSize));
-        Free(m_msg.pszFree);
+        Print(m_blWrite ? "FlashSMI Write Block: FEBR not success %X   The Block is not exist.\n"
+                        : "FlashSMI: FEBR not success %X   The Block is not exist.\n",
+              static_cast<unsigned>(*pdwSize));
+        Free(FreeText::Step);
         Close();
         return false;
     }
@@ -121,8 +121,10 @@ bool BlockFlow::ReadIntoBuffer(DWORD dwBlock, DWORD* pdwSize)
     if (*pdwSize > kTransferBufferSize)
     {
         Fail(FLASHERR_FEBR);
-        Print(m_msg.pszFebr, static_cast<unsigned>(*pdwSize));
-        Free(m_msg.pszFree);
+        Print(m_blWrite ? "FlashSMI Write Block: FEBR not success %X .\n"
+                        : "FlashSMI: FEBR not success %X .\n",
+              static_cast<unsigned>(*pdwSize));
+        Free(FreeText::Step);
         Close();
         return false;
     }
@@ -144,14 +146,14 @@ bool BlockFlow::ReadBlock(DWORD dwBlock, BYTE* pData, DWORD* pdwSize)
         Fail(FLASHERR_BUFFER);
         *pdwSize = dwSize;
         Unlock();
-        Free(m_msg.pszFree);
+        Free(FreeText::Step);
         Close();
         return false;
     }
     memcpy(pData, pLocked, dwSize);
     *pdwSize = dwSize;
     Unlock();
-    Free(m_msg.pszFreeDone);
+    Free(FreeText::Done);
     Close();
     return true;
 }
@@ -166,7 +168,7 @@ bool BlockFlow::WriteBlock(DWORD dwBlock, BYTE* pData, DWORD dwSize)
     if (reply.blRefuse)
     {
         Close();
-        Free(m_msg.pszFree);
+        Free(FreeText::Step);
         Print("FlashSMI Write Block: the reason code= %lX, Message= %s, ErrorInfoOffset= "
               "%lX, blNeedCheckFLSC=%d",
               static_cast<unsigned long>(reply.info.dwReason), reply.info.szText,
@@ -183,7 +185,7 @@ bool BlockFlow::WriteBlock(DWORD dwBlock, BYTE* pData, DWORD dwSize)
 
     if (!reply.blPass && m_block.dwNoCheckPower == 0)
     {
-        Free(m_msg.pszFree);
+        Free(FreeText::Step);
         Close();
         Fail(FLASHERR_POWER);
         Print("FlashSMI Write Block: power is not safe.\n");
@@ -200,7 +202,7 @@ bool BlockFlow::WriteBlock(DWORD dwBlock, BYTE* pData, DWORD dwSize)
             int nReturnCode =
                 FormatFlscMessage(m_dwResult, m_block.szMessage, sizeof(m_block.szMessage));
             Print("FlashSMI Write Block: %s  ReturnCode=%d.\n", m_block.szMessage, nReturnCode);
-            Free(m_msg.pszFree);
+            Free(FreeText::Step);
             Close();
             return false;
         }
@@ -217,7 +219,7 @@ bool BlockFlow::WriteBlock(DWORD dwBlock, BYTE* pData, DWORD dwSize)
         Print("FlashSMI Write Block: Write buffer is NULL or Write size < block size %X.\n",
               static_cast<unsigned>(dwBlockSize));
         Unlock();
-        Free(m_msg.pszFree);
+        Free(FreeText::Step);
         Close();
         return false;
     }
@@ -245,7 +247,7 @@ bool BlockFlow::WriteBlock(DWORD dwBlock, BYTE* pData, DWORD dwSize)
         blDone = true;
 
     Unlock();
-    Free(blDone ? m_msg.pszFreeDone : m_msg.pszFree);
+    Free(blDone ? FreeText::Done : FreeText::Step);
     Close();
     return blDone;
 }

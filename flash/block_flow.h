@@ -11,32 +11,27 @@
 #include "access/debug_print.h"
 #include "access/function_codes.h"
 
-// The texts of the steps; they differ per operation, typos included.
-struct BlockMessages
+// Which operation runs: the texts of the steps differ per operation, typos
+// included.
+enum class BlockOp
 {
-    const char* pszAlloc;
-    const char* pszFlsh1;
-    const char* pszFlsh0;
-    const char* pszEcsr;
-    const char* pszFini;
-    const char* pszFiniVer20;
-    const char* pszFiniRefused;
-    const char* pszFiniPower;
-    const char* pszFebr;
-    const char* pszNoBlock;
-    const char* pszFree;     // free failed on most paths
-    const char* pszFreeEcsr; // ... after ECSR failed
-    const char* pszFreeDone; // ... on the way out after success
+    Read,
+    Write
 };
 
-extern const BlockMessages kReadBlockMessages;
-extern const BlockMessages kWriteBlockMessages;
+// Which text a refused free prints.
+enum class FreeText
+{
+    Step,      // most paths
+    AfterEcsr, // after ECSR failed
+    Done       // on the way out after success
+};
 
 class BlockFlow
 {
 public:
-    BlockFlow(EDABBlock& block, const BlockMessages& messages, DWORD* pdwErrFlags)
-        : m_block(block), m_msg(messages), m_pdwErrFlags(pdwErrFlags)
+    BlockFlow(EDABBlock& block, BlockOp op, DWORD* pdwErrFlags)
+        : m_block(block), m_blWrite(op == BlockOp::Write), m_pdwErrFlags(pdwErrFlags)
     {
     }
     virtual ~BlockFlow() = default;
@@ -53,23 +48,23 @@ protected:
     // The buffer the firmware fills and reads (4096 bytes).
     virtual BYTE* Buffer() = 0;
     virtual DWORD FiniArgument() = 0;
-    // Gives the buffer back; pszMessage is the text for a refused free.
-    virtual void Free(const char* pszMessage) = 0;
+    // Gives the buffer back; text selects the message of a refused free.
+    virtual void Free(FreeText text) = 0;
     // Where block data is copied while the buffer is locked.
     virtual BYTE* Lock() = 0;
     virtual void Unlock() = 0;
 
     void Close() { Call(FLSH, 1); } // its own result does not matter
     void Fail(DWORD dwFlag) { *m_pdwErrFlags |= dwFlag; }
-    template <typename... Args> void Print(const char* pszFormat, Args... args)
-    {
-        if (m_block.blDebug)
-            DebugPrint(m_block.ppLogFile, pszFormat, args...);
-    }
+    // DebugPrint while blDebug is set. Every format is a literal at its call
+    // (the read and the write text side by side in a conditional), so the
+    // compiler checks each against its arguments.
+    void Print(const char* pszFormat, ...) ARDENTIS_PRINTF(2, 3);
+    void PrintFreeFailed(FreeText text);
     bool Ver20() const { return m_block.blExtfVer20 || m_block.blForceVer20; }
 
     EDABBlock& m_block;
-    const BlockMessages& m_msg;
+    const bool m_blWrite;
     DWORD* m_pdwErrFlags;
     DWORD m_dwResult = 0;
 

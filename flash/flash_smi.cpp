@@ -48,7 +48,8 @@ protected:
         if (!m_buf.pBuf)
         {
             Fail(FLASHERR_ALLOC);
-            Print(m_msg.pszAlloc);
+            Print(m_blWrite ? "FlashSMI Write Block: allocate memory failed.\n"
+                            : "FlashSMI: allocate memory failed.\n");
             return false;
         }
         BuildFiniRequestHeader(m_buf.pBuf, Ver20(), kFiniInterfaceSmi);
@@ -60,12 +61,12 @@ protected:
     }
     BYTE* Buffer() override { return m_buf.pBuf; }
     DWORD FiniArgument() override { return m_buf.dwPhys; }
-    void Free(const char* pszMessage) override
+    void Free(FreeText text) override
     {
         if (!m_block.pfnFreePhysBuf(m_buf.hBuf))
         {
             Fail(FLASHERR_FREE);
-            Print(pszMessage);
+            PrintFreeFailed(text);
         }
     }
     // The block data is copied through the address GlobalLock gives for the
@@ -92,13 +93,13 @@ private:
 
 bool EDABBlock::ReadBlock(DWORD dwBlock, BYTE* pData, DWORD* pdwSize, DWORD* pdwErrFlags)
 {
-    SmiBlockFlow flow(*this, kReadBlockMessages, pdwErrFlags);
+    SmiBlockFlow flow(*this, BlockOp::Read, pdwErrFlags);
     return flow.ReadBlock(dwBlock, pData, pdwSize);
 }
 
 bool EDABBlock::WriteBlock(DWORD dwBlock, BYTE* pData, DWORD dwSize, DWORD* pdwErrFlags)
 {
-    SmiBlockFlow flow(*this, kWriteBlockMessages, pdwErrFlags);
+    SmiBlockFlow flow(*this, BlockOp::Write, pdwErrFlags);
     return flow.WriteBlock(dwBlock, pData, dwSize);
 }
 

@@ -19,8 +19,8 @@ namespace
 class WmiBlockFlow : public BlockFlow
 {
 public:
-    WmiBlockFlow(WMIGeneric& block, const BlockMessages& messages, DWORD* pdwErrFlags)
-        : BlockFlow(block, messages, pdwErrFlags), m_wmi(block)
+    WmiBlockFlow(WMIGeneric& block, BlockOp op, DWORD* pdwErrFlags)
+        : BlockFlow(block, op, pdwErrFlags), m_wmi(block)
     {
     }
     ~WmiBlockFlow() override = default;
@@ -39,7 +39,7 @@ protected:
     {
         return static_cast<DWORD>(reinterpret_cast<uintptr_t>(m_wmi.WPLDBuf));
     }
-    void Free(const char*) override {}
+    void Free(FreeText) override {}
     BYTE* Lock() override { return m_wmi.WPLDBuf; }
     void Unlock() override {}
 
@@ -54,13 +54,13 @@ static_assert(sizeof(WMIGeneric::WPLDBuf) == kTransferBufferSize,
 
 bool WMIGeneric::ReadBlock(DWORD dwBlock, BYTE* pData, DWORD* pdwSize, DWORD* pdwErrFlags)
 {
-    WmiBlockFlow flow(*this, kReadBlockMessages, pdwErrFlags);
+    WmiBlockFlow flow(*this, BlockOp::Read, pdwErrFlags);
     return flow.ReadBlock(dwBlock, pData, pdwSize);
 }
 
 bool WMIGeneric::WriteBlock(DWORD dwBlock, BYTE* pData, DWORD dwSize, DWORD* pdwErrFlags)
 {
-    WmiBlockFlow flow(*this, kWriteBlockMessages, pdwErrFlags);
+    WmiBlockFlow flow(*this, BlockOp::Write, pdwErrFlags);
     return flow.WriteBlock(dwBlock, pData, dwSize);
 }
 

@@ -18,7 +18,8 @@ namespace
 {
 
 constexpr const char* kZeroGuid = "{00000000-0000-0000-0000-000000000000}";
-constexpr size_t kDumpChunkBytes = 65536; // a multiple of 16: chunks end on line boundaries
+constexpr size_t kDumpChunkBytes = 65536;
+static_assert(kDumpChunkBytes % kDumpBytesPerLine == 0, "chunks must end on line boundaries");
 
 // An unset name or GUID is shown as a placeholder, never printed as null.
 const char* Shown(const char* pszText)
@@ -26,10 +27,18 @@ const char* Shown(const char* pszText)
     return pszText ? pszText : "(not set)";
 }
 
+// Windows requires a name and a GUID text: an unset one goes as the empty
+// text, which the OS refuses with its own code, never as a null pointer.
+const char* Passed(const char* pszText)
+{
+    return pszText ? pszText : "";
+}
+
 // The read every command starts with; prints the failure lines itself.
 bool ReadForCommand(VariableCopy* pCopy)
 {
-    if (!ReadFirmwareVariable(g_ToolSettings.pszVarName, g_ToolSettings.pszVarGuid, pCopy))
+    if (!ReadFirmwareVariable(Passed(g_ToolSettings.pszVarName), Passed(g_ToolSettings.pszVarGuid),
+                              pCopy))
     {
         printf("Get variable failed!\n");
         return false;
@@ -40,7 +49,7 @@ bool ReadForCommand(VariableCopy* pCopy)
 bool WriteBack(const VariableCopy& copy, DWORD dwSize)
 {
     BOOL blOk = g_FirmwareVariableApi.pfnSetFirmwareEnvironmentVariableA(
-        g_ToolSettings.pszVarName, g_ToolSettings.pszVarGuid, copy.pbData, dwSize);
+        Passed(g_ToolSettings.pszVarName), Passed(g_ToolSettings.pszVarGuid), copy.pbData, dwSize);
     if (!blOk)
     {
         printf("Set variable fail. Error code=%lX\n", GetLastError());
@@ -51,26 +60,31 @@ bool WriteBack(const VariableCopy& copy, DWORD dwSize)
 }
 
 // Writes the dump text in chunks through an unbuffered binary stream (the
-// line ends are formatted as CR LF already). False on any write error.
+// line ends are formatted as CR LF already). Without the large formatting
+// buffer it goes line by line from the stack: slower, but the dump never fails
+// for lack of memory. False on any write error.
 bool WriteDumpText(FILE* pFile, const VariableCopy& copy)
 {
-    char* pszText = static_cast<char*>(malloc(DumpChunkCapacity(kDumpChunkBytes)));
-    if (!pszText)
-        return false;
+    char achLine[DumpChunkCapacity(kDumpBytesPerLine)];
+    char* pszBuffer = static_cast<char*>(g_pfnAllocDumpText(DumpChunkCapacity(kDumpChunkBytes)));
+    char* pszText = pszBuffer ? pszBuffer : achLine;
+    size_t cbPerChunk = pszBuffer ? kDumpChunkBytes : kDumpBytesPerLine;
     bool blOk = true;
-    for (size_t nFirst = 0; blOk && nFirst < copy.dwSize; nFirst += kDumpChunkBytes)
+    for (size_t nFirst = 0; blOk && nFirst < copy.dwSize; nFirst += cbPerChunk)
     {
         size_t cbChunk = copy.dwSize - nFirst;
-        if (cbChunk > kDumpChunkBytes)
-            cbChunk = kDumpChunkBytes;
+        if (cbChunk > cbPerChunk)
+            cbChunk = cbPerChunk;
         size_t cchText = FormatDumpText(copy.pbData + nFirst, cbChunk, nFirst, pszText);
         blOk = fwrite(pszText, 1, cchText, pFile) == cchText;
     }
-    free(pszText);
+    free(pszBuffer);
     return blOk && fflush(pFile) == 0;
 }
 
 } // namespace
+
+void* (*g_pfnAllocDumpText)(size_t cb) = malloc;
 
 bool IsLegacyBiosBoot()
 {

@@ -2,6 +2,7 @@
 // the variable's name and GUID from g_ToolSettings.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 constexpr uint32_t kVariableWorkBufferSize = 4194304; // 4 MiB: the largest variable read
@@ -21,3 +22,7 @@ bool ReadFirmwareVariable(const char* pszName, const char* pszGuid, VariableCopy
 bool SetVariableByte(int32_t nOffset, uint8_t bData);
 bool DumpVariableToFile(const char* pszFileName); // ends the run if the file cannot be opened
 bool DeleteVariable();
+
+// Where the dump's formatting buffer comes from (malloc); tests make it fail to
+// see the dump written without one.
+extern void* (*g_pfnAllocDumpText)(size_t cb);

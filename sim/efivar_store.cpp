@@ -8,6 +8,7 @@ namespace
 {
 
 constexpr DWORD kAttributeBytes = 4;
+constexpr size_t kGuidFileChars = 36; // the GUID at the end of a file name
 
 bool StoreFolder(std::string* pFolder)
 {
@@ -48,10 +49,40 @@ bool PrivilegeEnabled()
     return blOk;
 }
 
+// The variable's file in the folder: the efivarfs-style plain form, unless
+// that file belongs to a name that differs only in case (the file system does
+// not tell them apart); then the case-safe form.
+std::string VariablePath(const std::string& folder, LPCSTR lpName, LPCSTR lpGuid)
+{
+    std::string plain = VariableFileName(lpName, lpGuid);
+    std::string caseSafe = folder + CaseSafeVariableFileName(lpName, lpGuid);
+    WIN32_FIND_DATAA found;
+    HANDLE hFind = FindFirstFileA((folder + plain).c_str(), &found);
+    if (hFind != INVALID_HANDLE_VALUE)
+    {
+        FindClose(hFind);
+        // The name part must match exactly; the GUID part is hex of either case.
+        size_t cchName = plain.size() - kGuidFileChars;
+        std::string entry = found.cFileName;
+        bool blSameName =
+            entry.size() == plain.size() && entry.compare(0, cchName, plain, 0, cchName) == 0;
+        return blSameName ? folder + plain : caseSafe;
+    }
+    if (GetFileAttributesA(caseSafe.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return caseSafe;
+    return folder + plain;
+}
+
 // The checks every call passes before it touches a variable; on failure the
-// last error is set and false returned.
+// last error is set and false returned. The GUID text comes first: Windows
+// converts it before anything reaches the firmware, legacy or not.
 bool Admit(LPCSTR lpName, LPCSTR lpGuid, std::string* pPath)
 {
+    if (!lpGuid || !IsBracedGuid(lpGuid))
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
     std::string folder;
     if (!StoreFolder(&folder))
     {
@@ -63,22 +94,19 @@ bool Admit(LPCSTR lpName, LPCSTR lpGuid, std::string* pPath)
         SetLastError(ERROR_PRIVILEGE_NOT_HELD);
         return false;
     }
-    if (!lpName || !lpGuid || !IsBracedGuid(lpGuid))
+    if (!lpName)
     {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    if (lpName[0] == '\0' && IsZeroGuid(lpGuid))
+    if (lpName[0] == '\0')
     {
-        SetLastError(ERROR_NOACCESS); // how real firmware answers the probe
+        // No variable has the empty name; Windows answers so on a UEFI
+        // machine, which is what the legacy probe relies on.
+        SetLastError(ERROR_NOACCESS);
         return false;
     }
-    if (!IsStorableName(lpName))
-    {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
-    }
-    *pPath = folder + VariableFileName(lpName, lpGuid);
+    *pPath = VariablePath(folder, lpName, lpGuid);
     if (pPath->size() >= MAX_PATH)
     {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -105,8 +133,9 @@ bool WriteAll(HANDLE hFile, const void* pData, DWORD cbData)
 // What a change finds of the variable before it writes, judged as firmware
 // behind a running Windows judges it: a missing variable (for a delete), a
 // file too short for its attribute word, a volatile variable (read-only once
-// the OS runs), attributes other than the 7 that Windows' write call asks for,
-// a write-protected file. On refusal the last error is set and false returned.
+// the OS runs), attributes other than the 7 that Windows' write call asks for
+// (boot-service-only variables among them: firmware refuses to update those at
+// run time), a write-protected file. On refusal the last error is set and false returned.
 bool Changeable(const std::string& path, bool blDelete)
 {
     HANDLE hFile = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
@@ -158,24 +187,27 @@ DWORD WINAPI SimGetFirmwareEnvironmentVariableA(LPCSTR lpName, LPCSTR lpGuid, PV
     LARGE_INTEGER cbFile = {};
     DWORD dwResult = 0;
     DWORD dwError = ERROR_SUCCESS;
+    DWORD dwAttributes = 0;
+    DWORD cbRead = 0;
     if (!GetFileSizeEx(hFile, &cbFile) || cbFile.QuadPart > MAXDWORD)
         dwError = ERROR_ENVVAR_NOT_FOUND;
     else if (cbFile.QuadPart < kAttributeBytes)
         dwError = kSimShortFileError; // not even a whole attribute word
+    else if (!ReadFile(hFile, &dwAttributes, kAttributeBytes, &cbRead, nullptr) ||
+             cbRead != kAttributeBytes)
+        dwError = ERROR_READ_FAULT;
     else if (cbFile.QuadPart == kAttributeBytes)
         dwError = ERROR_ENVVAR_NOT_FOUND; // no variable bytes: not a variable
+    else if (!(dwAttributes & kRuntimeAccessBit))
+        dwError = ERROR_ENVVAR_NOT_FOUND; // boot services only: gone once the OS runs
     else
     {
         DWORD cbVariable = static_cast<DWORD>(cbFile.QuadPart) - kAttributeBytes;
-        DWORD dwAttributes = 0;
-        DWORD cbRead = 0;
         if (cbVariable > nSize)
             dwError = ERROR_INSUFFICIENT_BUFFER;
         else if (!pBuffer)
             dwError = ERROR_NOACCESS;
-        else if (!ReadFile(hFile, &dwAttributes, kAttributeBytes, &cbRead, nullptr) ||
-                 cbRead != kAttributeBytes ||
-                 !ReadFile(hFile, pBuffer, cbVariable, &cbRead, nullptr) || cbRead != cbVariable)
+        else if (!ReadFile(hFile, pBuffer, cbVariable, &cbRead, nullptr) || cbRead != cbVariable)
             dwError = ERROR_READ_FAULT;
         else
             dwResult = cbVariable;

@@ -2,10 +2,12 @@
 // OS calls would do on a UEFI machine, kept as files in a folder.
 //
 // The folder is named by ARDENTIS_SIM_EFIVARS; one file per variable, named
-// "<Name>-<guid>", holding a 4-byte little-endian attribute word and then the
+// "<Name>-<guid>" (names escaped and kept case-sensitive as efivar_names.h
+// describes), holding a 4-byte little-endian attribute word and then the
 // variable's bytes (the layout of Linux efivarfs). Without the folder the
-// machine is a legacy-BIOS one. Each call is judged in the order legacy,
-// privilege, parameters, then the variable. A write or delete of an existing
+// machine is a legacy-BIOS one. Each call is judged in the order GUID text,
+// legacy, privilege, name, then the variable. A variable without runtime
+// access (no bit 0x4) is invisible to reads. A write or delete of an existing
 // variable keeps UEFI's attribute rules: volatile (no bit 0x1) refused with
 // 19, any attribute word but 7 with 87, the file left as it was.
 // ARDENTIS_SIM_IGNORE_WRITES set (to anything) makes every write that passes
@@ -19,6 +21,7 @@ constexpr const char* kSimStoreEnvVar = "ARDENTIS_SIM_EFIVARS";
 constexpr const char* kSimIgnoreWritesEnvVar = "ARDENTIS_SIM_IGNORE_WRITES";
 constexpr DWORD kSimWriteAttributes = 0x00000007; // non-volatile, boot and runtime access
 constexpr DWORD kNonVolatileBit = 0x00000001;
+constexpr DWORD kRuntimeAccessBit = 0x00000004; // without it: boot services only
 // A variable file shorter than its attribute word: neither read nor changed.
 constexpr DWORD kSimShortFileError = ERROR_FILE_CORRUPT; // 1392
 

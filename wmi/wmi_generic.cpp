@@ -6,8 +6,37 @@
 #include "access/function_codes.h"
 #include "flash/flash_protocol.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
+
+static_assert(!std::is_copy_constructible<WMIGeneric>::value &&
+                  !std::is_copy_assignable<WMIGeneric>::value,
+              "a copy would release the library and the COM references twice");
+
+// WMIGeneric's own members after EDABBlock's, per build (see edab_block.cpp
+// for the warning).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+#if defined(_WIN64)
+#define WMI_AT(member, x64, i386) static_assert(offsetof(WMIGeneric, member) == (x64), #member)
+#else
+#define WMI_AT(member, x64, i386) static_assert(offsetof(WMIGeneric, member) == (i386), #member)
+#endif
+WMI_AT(pSvc, 568, 476);
+WMI_AT(pLoc, 576, 480);
+WMI_AT(wszQuery, 584, 484);
+WMI_AT(WARGBuf, 784, 684);
+WMI_AT(WPLDBuf, 1040, 940);
+WMI_AT(CallInterface, 5136, 5036);
+WMI_AT(RetryLimit, 5140, 5040);
+#undef WMI_AT
+#pragma GCC diagnostic pop
+static_assert(sizeof(WMIGeneric) == (sizeof(void*) == 8 ? 5144 : 5044), "size of WMIGeneric");
+static_assert(sizeof(WMIGeneric::wszQuery) == 200 && sizeof(WMIGeneric::WARGBuf) == 256 &&
+                  sizeof(WMIGeneric::WPLDBuf) == 4096 && sizeof(WMIGeneric::RetryLimit) == 4,
+              "member sizes");
 
 namespace
 {
@@ -264,14 +293,47 @@ DWORD WMIGeneric::TransferProperty(const PropertyAccess& access, BYTE* pbBuffer)
 
 // The four buffer primitives differ only in class, property, size, direction
 // and codes.
+namespace
+{
+
+// wsprintfW's wide formats are beyond the compiler's format check: each must
+// take exactly the one int (kWmiInstance) it is given.
+constexpr bool TakesOneInt(const wchar_t* pwsz)
+{
+    int nConversions = 0;
+    for (; *pwsz; ++pwsz)
+    {
+        if (*pwsz != L'%')
+            continue;
+        ++pwsz;
+        if (*pwsz == L'%')
+            continue;
+        if (*pwsz != L'd')
+            return false;
+        ++nConversions;
+    }
+    return nConversions == 1;
+}
+
+constexpr const wchar_t kArgQuery[] = L"SELECT * FROM MyWMIARGClass%d";
+constexpr const wchar_t kArgProperty[] = L"WAG%d";
+constexpr const wchar_t kPayloadQuery[] = L"SELECT * FROM MyWMIPayloadClass%d";
+constexpr const wchar_t kPayloadProperty[] = L"WPD%d";
+static_assert(TakesOneInt(kArgQuery) && TakesOneInt(kArgProperty) && TakesOneInt(kPayloadQuery) &&
+                  TakesOneInt(kPayloadProperty),
+              "one %d each");
+static_assert(std::is_same<decltype(kWmiInstance), const int>::value, "formatted with %d");
+
+} // namespace
+
 const WMIGeneric::PropertyAccess WMIGeneric::s_propertyAccess[4] = {
-    {L"SELECT * FROM MyWMIARGClass%d", L"WAG%d", kWmiArgSize, false, WMIACPI_GET_WARG_NO_SVC,
-     WMIACPI_GET_WARG_QUERY, WMIACPI_GET_WARG_ENUM},
-    {L"SELECT * FROM MyWMIARGClass%d", L"WAG%d", kWmiArgSize, true, WMIACPI_SET_WARG_NO_SVC,
-     WMIACPI_SET_WARG_QUERY, WMIACPI_SET_WARG_ENUM},
-    {L"SELECT * FROM MyWMIPayloadClass%d", L"WPD%d", kWmiPayloadSize, false,
-     WMIACPI_GET_WPLD_NO_SVC, WMIACPI_GET_WPLD_QUERY, WMIACPI_GET_WPLD_ENUM},
-    {L"SELECT * FROM MyWMIPayloadClass%d", L"WPD%d", kWmiPayloadSize, true, WMIACPI_SET_WPLD_NO_SVC,
+    {kArgQuery, kArgProperty, kWmiArgSize, false, WMIACPI_GET_WARG_NO_SVC, WMIACPI_GET_WARG_QUERY,
+     WMIACPI_GET_WARG_ENUM},
+    {kArgQuery, kArgProperty, kWmiArgSize, true, WMIACPI_SET_WARG_NO_SVC, WMIACPI_SET_WARG_QUERY,
+     WMIACPI_SET_WARG_ENUM},
+    {kPayloadQuery, kPayloadProperty, kWmiPayloadSize, false, WMIACPI_GET_WPLD_NO_SVC,
+     WMIACPI_GET_WPLD_QUERY, WMIACPI_GET_WPLD_ENUM},
+    {kPayloadQuery, kPayloadProperty, kWmiPayloadSize, true, WMIACPI_SET_WPLD_NO_SVC,
      WMIACPI_SET_WPLD_QUERY, WMIACPI_SET_WPLD_ENUM},
 };
 

@@ -7,10 +7,16 @@
 #include <wbemidl.h>
 
 // Final: the owner deletes it through its own type, and EDABBlock's
-// destructor is not virtual.
+// destructor is not virtual. Its own members follow EDABBlock's; the layout
+// is pinned in wmi_generic.cpp.
 class WMIGeneric final : public EDABBlock
 {
 public:
+    WMIGeneric() = default;
+    // Besides the library handle, a connected object holds one reference
+    // each to the locator and the services: never copied.
+    WMIGeneric(const WMIGeneric&) = delete;
+    WMIGeneric& operator=(const WMIGeneric&) = delete;
     ~WMIGeneric();
 
     // Initialises COM, creates the locator, connects to ROOT\WMI and sets the

@@ -3,6 +3,11 @@
 // segment (with the EXTF structure and the mailbox descriptor), the flash
 // SMI mailbox and the transfer buffers handed out by AllocPhysBuf; a write of
 // the SMI command byte to the SMI port runs the firmware's handler.
+// Built from the owners' header: an entry point whose type or calling
+// convention drifts from the contract does not compile.
+#define HW_ACCESS_LIB_EXPORTS
+#include "access/hw_access_lib.h"
+
 #include "firmware_model.h"
 #include "vbios_control.h"
 

@@ -291,11 +291,17 @@ TEST_P(Revision20, NoEcsrOtherHeaderAndResultsUpToTwelve)
     EXPECT_EQ(std::vector<uint8_t>(10, 0xFF),
               std::vector<uint8_t>(fini.abPayload + 22, fini.abPayload + 32));
 
+    // Silently, also while debugging: 4 is no power warning at this revision.
+    m_block.blDebug = true;
     for (int32_t nResult : {4, 8, 12})
     {
         VbSetKnob(VBK_FINI_RESULT, nResult);
         EXPECT_TRUE(m_block.ReadBlock(0, data.data(), &dwSize, &dwFlags)) << nResult;
+        EXPECT_EQ(0u, dwFlags);
     }
+    EXPECT_NE(std::string::npos, Log().find("FlashSMI: FlashSMI function FSFN=1h\n"))
+        << "the debug output is on";
+    EXPECT_EQ(std::string::npos, Log().find("not success")) << Log();
     m_block.blDebug = true;
     VbSetKnob(VBK_FINI_RESULT, 1);
     EXPECT_FALSE(m_block.ReadBlock(0, data.data(), &dwSize, &dwFlags));
@@ -332,6 +338,28 @@ TEST_F(ReadBlockSmi, OpeningStepFailures)
     ASSERT_GE(writes.size(), 2u);
     EXPECT_EQ(1u, writes[writes.size() - 2].dwC) << "the close still writes FLSH 1";
 
+    // ECSR and then the free fail: the write prints the read's free text.
+    VbReset();
+    VbSetKnob(VBK_STUCK_FIELD, VBF_FSFN);
+    VbSetKnob(VBK_STUCK_AFTER_SMIS, 2);
+    VbSetKnob(VBK_FREE_FAILS, 1);
+    fclose(m_pLog);
+    m_pLog = tmpfile();
+    EXPECT_FALSE(m_block.WriteBlock(0, data.data(), dwSize, &dwFlags));
+    EXPECT_EQ(FLASHERR_ECSR | FLASHERR_FREE, dwFlags);
+    std::string strTenFailures;
+    for (int i = 0; i < 10; ++i)
+        strTenFailures += "@FlashSMI: setup flash smi table parameter failed.\n";
+    strTenFailures += "@FlashSMI:  call function retry error.\n";
+    // From ECSR's first attempt on: its attempts, its message, the close's
+    // attempts, the free's message.
+    const std::string strLog = Log();
+    const size_t nEcsr = strLog.rfind('\n', strLog.find("FlashSMI: setup")) + 1;
+    EXPECT_TRUE(MatchesWithStamps(strLog.substr(nEcsr),
+                                  strTenFailures + "@FlashSMI Write Block: ECSR failed.\n" +
+                                      strTenFailures + "@FlashSMI: free memory failed.\n"))
+        << strLog;
+
     // FINI's setup fails: close and free.
     VbReset();
     VbSetKnob(VBK_STUCK_FIELD, VBF_FADR);
@@ -360,6 +388,21 @@ TEST_F(WriteBlockSmi, WriteThenReadRoundTrip)
     EXPECT_EQ(std::vector<uint8_t>(data.begin(), data.begin() + 1024),
               std::vector<uint8_t>(back.begin(), back.begin() + 1024));
     EXPECT_EQ(0, VbGetKnob(VBK_OUTSTANDING_BUFFERS));
+
+    // What FEBW hands the firmware: the block's 16 bytes copied, the rest of
+    // the buffer as FEBR left it, none of the caller's further bytes.
+    const std::vector<uint8_t> longer = Pattern(40, 3);
+    ASSERT_TRUE(m_block.WriteBlock(2, const_cast<uint8_t*>(longer.data()), 40, &dwFlags));
+    const VbEvent febr = LastCall(5);
+    const VbEvent febw = LastCall(4);
+    ASSERT_EQ(128u, febw.cbPayload);
+    ASSERT_EQ(128u, febr.cbPayload);
+    EXPECT_EQ(std::vector<uint8_t>(longer.begin(), longer.begin() + 16),
+              std::vector<uint8_t>(febw.abPayload, febw.abPayload + 16));
+    EXPECT_EQ(std::vector<uint8_t>(febr.abPayload + 16, febr.abPayload + 128),
+              std::vector<uint8_t>(febw.abPayload + 16, febw.abPayload + 128));
+    EXPECT_NE(std::vector<uint8_t>(longer.begin() + 16, longer.end()),
+              std::vector<uint8_t>(febw.abPayload + 16, febw.abPayload + 40));
 }
 
 TEST_F(WriteBlockSmi, PasswordProtectedWrite)

@@ -217,16 +217,22 @@ TEST_F(SmiCall, BusyMarkerNeverClearedGivesUpAfterTenAttempts)
     VbSetKnob(VBK_NEVER_ANSWER_FN, 1);
     m_block.blDebug = true;
     DWORD dwResult = 77;
-    const DWORD dwStart = GetTickCount();
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
     EXPECT_FALSE(m_block.CallFlashSmi(FINI, 0x1000, &dwResult));
-    const DWORD dwElapsed = GetTickCount() - dwStart;
+    QueryPerformanceCounter(&end);
+    const double dElapsedMs =
+        1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
     EXPECT_EQ(77u, dwResult);
     EXPECT_EQ(10, VbGetKnob(VBK_SMI_COUNT));
     // Per attempt: the read-back of the busy marker, the debug read, 50 polls.
     EXPECT_EQ(10 * 52, VbGetKnob(VBK_FSTA_READS));
-    // 10 attempts of 50 polls 10 ms apart: never less than 5 s, whatever the
-    // load; the bound leaves 10% for the timer's granularity.
-    EXPECT_GE(dwElapsed, 4500u);
+    // 10 attempts of 50 polls 10 ms apart. A sleep never ends early, so 5 s
+    // is an exact lower bound (a 9 ms poll stays near 4.5 s); the upper bound
+    // only catches a poll that lost its pause, whatever the load.
+    EXPECT_GE(dElapsedMs, 10 * 50 * 10.0);
+    EXPECT_LT(dElapsedMs, 60000.0);
 
     std::string strAttempt = "@FlashSMI: FlashSMI function FSTA=AAh.\n"
                              "@FlashSMI: FlashSMI function FSFN=1h\n"
@@ -240,6 +246,16 @@ TEST_F(SmiCall, BusyMarkerNeverClearedGivesUpAfterTenAttempts)
     EXPECT_TRUE(MatchesWithStamps(Log(), strExpected)) << Log();
 }
 
+// Ten setup failures and the retry message: what a call that never gets its
+// mailbox set up prints.
+std::string TenSetupFailures()
+{
+    std::string strExpected;
+    for (int i = 0; i < 10; ++i)
+        strExpected += "@FlashSMI: setup flash smi table parameter failed.\n";
+    return strExpected + "@FlashSMI:  call function retry error.\n";
+}
+
 TEST_F(SmiCall, FieldThatDoesNotKeepItsValueFailsSetupWithoutAnySmi)
 {
     VbSetKnob(VBK_STUCK_FIELD, VBF_FSFN);
@@ -249,21 +265,36 @@ TEST_F(SmiCall, FieldThatDoesNotKeepItsValueFailsSetupWithoutAnySmi)
     EXPECT_EQ(77u, dwResult);
     EXPECT_EQ(0, VbGetKnob(VBK_SMI_COUNT));
     EXPECT_EQ(20u, Writes().size()) << "every write of the row, ten times";
-    std::string strExpected;
-    for (int i = 0; i < 10; ++i)
-        strExpected += "@FlashSMI: setup flash smi table parameter failed.\n";
-    strExpected += "@FlashSMI:  call function retry error.\n";
-    EXPECT_TRUE(MatchesWithStamps(Log(), strExpected)) << Log();
+    EXPECT_TRUE(MatchesWithStamps(Log(), TenSetupFailures())) << Log();
+
+    // Every code of the table writes FSFN, so every one fails its setup.
+    for (DWORD dwCode : {FINI, FWRI, FWRP, FEBW, FEBR, FEDW, ECSR, GDMI, FLSC, OEMD})
+    {
+        SCOPED_TRACE(dwCode);
+        fclose(m_pLog);
+        m_pLog = tmpfile();
+        VbClearEvents();
+        EXPECT_FALSE(m_block.CallFlashSmi(dwCode, 0x1234, &dwResult));
+        EXPECT_EQ(77u, dwResult);
+        EXPECT_EQ(0, VbGetKnob(VBK_SMI_COUNT));
+        EXPECT_FALSE(Writes().empty());
+        EXPECT_TRUE(MatchesWithStamps(Log(), TenSetupFailures())) << Log();
+    }
 }
 
 TEST_F(SmiCall, FersAndUnknownCodesNeverTouchTheMailbox)
 {
+    m_block.blDebug = true;
     DWORD dwResult = 77;
     EXPECT_FALSE(m_block.CallFlashSmi(FERS, 1, &dwResult));
     EXPECT_FALSE(m_block.CallFlashSmi(MakeFunctionCode("ABCD"), 1, &dwResult));
     EXPECT_FALSE(m_block.CallFlashSmi(0x464C5349, 1, &dwResult)); // one off FLSH
     EXPECT_EQ(77u, dwResult);
     EXPECT_TRUE(Events().empty());
+    // Each is given up only after its ten attempts.
+    EXPECT_TRUE(
+        MatchesWithStamps(Log(), TenSetupFailures() + TenSetupFailures() + TenSetupFailures()))
+        << Log();
 }
 
 TEST_F(SmiCall, UnmarkedRowWithArgumentAAWaitsForTheFirmware)

@@ -12,17 +12,17 @@ std::string VbiosPath()
 
 void FillEntryPoints(EDABBlock& block, HMODULE hLib)
 {
-    block.pfnIoWriteByte = Proc<PFN_IO_WRITE_BYTE>(hLib, "IoWriteByte");
-    block.pfnMemReadByte = Proc<PFN_MEM_READ_BYTE>(hLib, "MemReadByte");
-    block.pfnMemReadWord = Proc<PFN_MEM_READ_WORD>(hLib, "MemReadWord");
-    block.pfnMemReadDword = Proc<PFN_MEM_READ_DWORD>(hLib, "MemReadDword");
-    block.pfnMemWriteByte = Proc<PFN_MEM_WRITE_BYTE>(hLib, "MemWriteByte");
-    block.pfnMemWriteWord = Proc<PFN_MEM_WRITE_WORD>(hLib, "MemWriteWord");
-    block.pfnMemWriteDword = Proc<PFN_MEM_WRITE_DWORD>(hLib, "MemWriteDword");
-    block.pfnMapPhysMem = Proc<PFN_MAP_PHYS_MEM>(hLib, "MapPhysMem");
-    block.pfnUnmapPhysMem = Proc<PFN_UNMAP_PHYS_MEM>(hLib, "UnmapPhysMem");
-    block.pfnAllocPhysBuf = Proc<PFN_ALLOC_PHYS_BUF>(hLib, "AllocPhysBuf");
-    block.pfnFreePhysBuf = Proc<PFN_FREE_PHYS_BUF>(hLib, "FreePhysBuf");
+    block.pfnIoWriteByte = Proc<PFN_IO_WRITE_BYTE>(hLib, HW_ACCESS_NAME_IO_WRITE_BYTE);
+    block.pfnMemReadByte = Proc<PFN_MEM_READ_BYTE>(hLib, HW_ACCESS_NAME_MEM_READ_BYTE);
+    block.pfnMemReadWord = Proc<PFN_MEM_READ_WORD>(hLib, HW_ACCESS_NAME_MEM_READ_WORD);
+    block.pfnMemReadDword = Proc<PFN_MEM_READ_DWORD>(hLib, HW_ACCESS_NAME_MEM_READ_DWORD);
+    block.pfnMemWriteByte = Proc<PFN_MEM_WRITE_BYTE>(hLib, HW_ACCESS_NAME_MEM_WRITE_BYTE);
+    block.pfnMemWriteWord = Proc<PFN_MEM_WRITE_WORD>(hLib, HW_ACCESS_NAME_MEM_WRITE_WORD);
+    block.pfnMemWriteDword = Proc<PFN_MEM_WRITE_DWORD>(hLib, HW_ACCESS_NAME_MEM_WRITE_DWORD);
+    block.pfnMapPhysMem = Proc<PFN_MAP_PHYS_MEM>(hLib, HW_ACCESS_NAME_MAP_PHYS_MEM);
+    block.pfnUnmapPhysMem = Proc<PFN_UNMAP_PHYS_MEM>(hLib, HW_ACCESS_NAME_UNMAP_PHYS_MEM);
+    block.pfnAllocPhysBuf = Proc<PFN_ALLOC_PHYS_BUF>(hLib, HW_ACCESS_NAME_ALLOC_PHYS_BUF);
+    block.pfnFreePhysBuf = Proc<PFN_FREE_PHYS_BUF>(hLib, HW_ACCESS_NAME_FREE_PHYS_BUF);
 }
 
 std::string FileContents(FILE* pFile)

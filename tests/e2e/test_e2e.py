@@ -31,7 +31,7 @@ GUID = "{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9}"
 
 
 def var_file(name, guid=GUID):
-    """The simulated store's file of a variable."""
+    """The simulated store's file of a variable whose name is letters and digits."""
     return name + "-" + guid.strip("{}").lower()
 
 
@@ -91,11 +91,11 @@ def wine_env(store=None):
     return env
 
 
-def run(program, *args, store=None, timeout=60):
+def run(program, *args, store=None, timeout=60, cwd=None):
     """Runs a program under Wine without a console; returns (code, stdout)."""
     proc = subprocess.run([CFG.wine, program, *args], stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          env=wine_env(store), timeout=timeout)
+                          env=wine_env(store), timeout=timeout, cwd=cwd)
     # Not compared, but never lost: what Wine or the program said there
     # explains a failure in the test's log.
     sys.stderr.buffer.write(proc.stderr)
@@ -228,6 +228,23 @@ class CommandLineOutputTests(E2ECase):
                         store=self.store)
         self.assertEqual((code, out), (255, usage_text(CFG.program_name)))
 
+    def test_help_switch_is_never_expanded_as_a_wildcard(self):
+        # A runtime that expanded wildcards would hand "a" and "b" to the
+        # program in place of "?": the help request lost, the /Delvar after
+        # it run (alone, "?" would still end in the usage, for want of a
+        # command).
+        folder = os.path.join(self.tmp, "one-character-names")
+        os.mkdir(folder)
+        for leaf in ("a", "b"):
+            with open(os.path.join(folder, leaf), "wb") as f:
+                f.write(b"x")
+        for program in (CFG.tool, CFG.sim_tool):
+            for args in (("?",), ("-uefi", "-name", NAME, "-guid", GUID, "?", "/Delvar")):
+                with self.subTest(program=os.path.basename(program), args=args):
+                    self.assertEqual(run(program, *args, store=self.store, cwd=folder),
+                                     (255, usage_text(CFG.program_name)))
+        self.assertEqual(sorted(os.listdir(folder)), ["a", "b"])
+
     def test_missing_file_name_stops_before_anything_else(self):
         self.assertEqual(run(CFG.tool, "/Getvar", "x", "-savedef"),
                          (255, b"Please input file name.\r\n"))
@@ -237,9 +254,13 @@ class CommandLineOutputTests(E2ECase):
         out_file = os.path.join(self.tmp, "out.txt")
         self.make_variable(b"\x01")
         # The Linux side sees -1 as 255; ScreenTests and BatchTests see -1.
-        self.assertEqual(run(CFG.sim_tool, "-act", "2", "-uefi", "-name", NAME, "-guid", GUID,
-                             "/Getvar", wine_path(out_file), store=self.store),
+        args = ("-act", "2", "-uefi", "-name", NAME, "-guid", GUID, "/Getvar", wine_path(out_file))
+        self.assertEqual(run(CFG.sim_tool, *args, store=self.store),
                          (255, b"Please input the correct parameter with -act.\r\n"))
+        self.assertFalse(os.path.exists(out_file))
+        # The exit code itself, all 32 bits, as Windows reports it.
+        screen = probe(self.tmp, CFG.sim_tool, *args, store=self.store)
+        self.assertEqual(screen.exit, -1)
         self.assertFalse(os.path.exists(out_file))
         self.assertEqual(run(CFG.tool, "-act"), (255, b"The parameter error\r\n"))
 
@@ -306,16 +327,19 @@ class VariableCommandTests(E2ECase):
     """The three commands over the simulated store, whole processes."""
 
     def test_setvar_getvar_delvar_round_trip(self):
-        data = bytearray(range(18))
+        data = bytearray(range(0x1B))
         self.make_variable(data)
         out_file = os.path.join(self.tmp, "dump.txt")
 
-        code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, "/Setvar", "11",
-                        "a5", store=self.store)
-        self.assertEqual((code, out), (0, b"Offset = 0011, Data = A5\r\n" + name_lines()
-                                       + b"Set variable success!\r\n"))
-        data[0x11] = 0xA5
-        self.assertEqual(self.variable_file(), struct.pack("<I", 7) + data)
+        # The README's own example: byte 0x1A becomes 0x05.
+        for offset, value, shown in (("1A", "5", b"001A, Data = 05"),
+                                     ("11", "a5", b"0011, Data = A5")):
+            code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, "/Setvar",
+                            offset, value, store=self.store)
+            self.assertEqual((code, out), (0, b"Offset = " + shown + b"\r\n" + name_lines()
+                                           + b"Set variable success!\r\n"))
+            data[int(offset, 16)] = int(value, 16)
+            self.assertEqual(self.variable_file(), struct.pack("<I", 7) + data)
         # Replaced through a temporary file that must not stay behind.
         self.assertEqual(os.listdir(self.store), [VAR_FILE])
 
@@ -325,7 +349,8 @@ class VariableCommandTests(E2ECase):
         self.assertEqual((code, out), (0, name_lines(space=" ")
                                        + b"Get variable and save to file success.\r\n"))
         self.assertEqual(self.file_bytes(out_file),
-                         b"00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F \r\n10 A5 ")
+                         b"00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F \r\n"
+                         b"10 A5 12 13 14 15 16 17 18 19 05 ")
 
         code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, "/Delvar",
                         store=self.store)
@@ -376,6 +401,8 @@ class VariableCommandTests(E2ECase):
          b"Set variable fail. Error code=57\r\n"),
         ("file shorter than its attribute word", b"\x07\x00\x00", None,
          b"GetVariable Error Code=1392\r\nGet variable failed!\r\n"),
+        ("boot services only, attribute word 3", struct.pack("<I", 3) + b"\x01\x02", None,
+         b"GetVariable Error Code=203\r\nGet variable failed!\r\n"),
     )
 
     def test_refused_changes_leave_the_variable(self):
@@ -391,6 +418,38 @@ class VariableCommandTests(E2ECase):
                     self.assertEqual((code, out), (255, prefix + name_lines() + message))
                     self.assertEqual(self.variable_file(), raw)
             os.chmod(self.var_path, 0o644)
+
+    def test_names_are_case_sensitive_and_may_hold_any_character(self):
+        # Files as the store keeps them: the efivarfs name, its upper-case
+        # twin in the case-safe form, and a name with characters no Windows
+        # file name can hold, escaped.
+        suffix = VAR_FILE[len(NAME):]
+        variables = (("Setup", "Setup", b"\x01"), ("SETUP", "^^S^E^T^U^P", b"\x02"),
+                     ('Boot/Menu:"1"', "Boot%2FMenu%3A%221%22", b"\x03"))
+        for _, leaf, data in variables:
+            with open(os.path.join(self.store, leaf + suffix), "wb") as f:
+                f.write(struct.pack("<I", 7) + data)
+        out_file = os.path.join(self.tmp, "dump.txt")
+        for name, _, data in variables:
+            with self.subTest(name=name):
+                code, out = run(CFG.sim_tool, "-uefi", "-name", name, "-guid", GUID, "/Getvar",
+                                wine_path(out_file), store=self.store)
+                self.assertEqual((code, out), (0, name_lines(name, space=" ")
+                                               + b"Get variable and save to file success.\r\n"))
+                self.assertEqual(self.file_bytes(out_file), dump_text(data))
+        # A third case of the same letters is another, missing variable; the
+        # upper-case one changes alone.
+        code, out = run(CFG.sim_tool, "-uefi", "-name", "setup", "-guid", GUID, "/Delvar",
+                        store=self.store)
+        self.assertEqual((code, out), (255, name_lines("setup")
+                                       + b"GetVariable Error Code=203\r\nGet variable failed!\r\n"))
+        code, out = run(CFG.sim_tool, "-uefi", "-name", "SETUP", "-guid", GUID, "/Setvar", "0",
+                        "ee", store=self.store)
+        self.assertEqual(code, 0, out)
+        self.assertEqual(self.variable_file(), b"\x07\x00\x00\x00\x01")
+        self.assertEqual(self.file_bytes(os.path.join(self.store, "^^S^E^T^U^P" + suffix)),
+                         b"\x07\x00\x00\x00\xee")
+        self.assertEqual(len(os.listdir(self.store)), 3)
 
     def test_unset_name_and_guid_are_shown_and_rejected(self):
         self.make_variable(b"\x01")
@@ -484,14 +543,19 @@ class ScreenTests(E2ECase):
 
     def test_redirected_output_leaves_the_console_texts_in_sequence(self):
         out_file = os.path.join(self.tmp, "stdout.txt")
-        screen = probe(self.tmp, CFG.tool, stdout_file=out_file)
-        self.assertEqual(screen.exit, 255)
-        self.assertEqual(self.file_bytes(out_file), usage_text(CFG.program_name))
-        # The fill and cursor moves act on standard output and fail; the
-        # banner (drawn twice: once more by the usage) follows the cursor.
-        grid = Grid(self.ROWS)
-        grid.write(BANNER_TEXTS * 2 + return_code_line(255))
-        self.assertScreen(screen, grid)
+        # No arguments, and a help switch after other arguments: either way
+        # the usage redraws the whole banner although it was drawn already.
+        for args in ((), ("-uefi", "-name", NAME, "-act", "1", "/h", "/Delvar")):
+            with self.subTest(args=args):
+                screen = probe(self.tmp, CFG.tool, *args, stdout_file=out_file)
+                self.assertEqual(screen.exit, 255)
+                self.assertEqual(self.file_bytes(out_file), usage_text(CFG.program_name))
+                # The fill and cursor moves act on standard output and fail;
+                # the banner (drawn twice: once more by the usage) follows the
+                # cursor.
+                grid = Grid(self.ROWS)
+                grid.write(BANNER_TEXTS * 2 + return_code_line(255))
+                self.assertScreen(screen, grid)
 
     def test_missing_file_name_shows_no_banner(self):
         out_file = os.path.join(self.tmp, "stdout.txt")
@@ -542,12 +606,13 @@ class InstanceLockTests(E2ECase):
                                   env=wine_env(self.store))
         self.addCleanup(waiter.kill)
 
-        # 100 attempts 100 ms apart take ten seconds at least; 30 s bounds a
-        # loaded machine's slow start and end three times over.
+        # 100 attempts, each followed by a 100 ms sleep that never ends early:
+        # ten seconds at least, exactly; 30 s bounds a loaded machine's slow
+        # start and end three times over.
         out, _ = loser.communicate(timeout=40)
         lost_after = time.monotonic() - started
         self.assertEqual((loser.returncode, out), (255, b"ARDENTIS: Another process running."))
-        self.assertGreaterEqual(lost_after, 9.5)
+        self.assertGreaterEqual(lost_after, 100 * 0.100)
         self.assertLess(lost_after, 30)
         self.assertTrue(os.path.exists(self.var_path))
 

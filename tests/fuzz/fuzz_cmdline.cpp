@@ -60,8 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pbData, size_t cbData)
     Check(Terminated(settings.szSearchString, sizeof settings.szSearchString));
     Check(Terminated(settings.szGuidText, sizeof settings.szGuidText));
     Check(settings.wGuidTextLen < kGuidTextField);
-    Check(settings.wNameLen < kNameBlockSize);
-    Check(!settings.pNameBuf || settings.pNameBuf[kNameBlockSize - 1] == 0);
+    // The name block is counted: full at 1024 characters, zero-filled after a shorter name.
+    Check(settings.wNameLen <= kNameBlockSize);
+    Check(!settings.pNameBuf || strnlen(reinterpret_cast<const char*>(settings.pNameBuf),
+                                        kNameBlockSize) == settings.wNameLen);
     for (const char* psz : {settings.pszVarName, settings.pszVarGuid})
     {
         bool blInArgs = psz == nullptr;

@@ -227,8 +227,10 @@ TEST(BadInputTable, EveryRowDecidesAsTheTableSaysWithinItsBuffers)
         EXPECT_TRUE(Terminated(pSettings->szSearchString, sizeof pSettings->szSearchString));
         EXPECT_TRUE(Terminated(pSettings->szGuidText, sizeof pSettings->szGuidText));
         EXPECT_EQ(strlen(pSettings->szGuidText), pSettings->wGuidTextLen);
+        // The name block is counted, not terminated: a 1024-character name
+        // fills it whole.
         if (pSettings->pNameBuf)
-            EXPECT_EQ(strlen(reinterpret_cast<const char*>(pSettings->pNameBuf)),
+            EXPECT_EQ(strnlen(reinterpret_cast<const char*>(pSettings->pNameBuf), kNameBlockSize),
                       pSettings->wNameLen);
         for (const char* psz : {pSettings->pszVarName, pSettings->pszVarGuid})
         {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <deque>
 #include <cstring>
@@ -262,9 +263,27 @@ TEST(FirstPass, OverlongValuesAreCutToTheirFields)
     EXPECT_EQ(g.abGuid[126], 0xFF);
     EXPECT_EQ(g.abGuid[127], 0xF0); // last digit paired with the terminator
     EXPECT_EQ(g.abGuid[128], 0x00);
-    EXPECT_EQ(g.wNameLen, kNameBlockSize - 1);
-    EXPECT_EQ(g_abNameBlock[kNameBlockSize - 2], 'q');
-    EXPECT_EQ(g_abNameBlock[kNameBlockSize - 1], 0);
+    EXPECT_EQ(g.wNameLen, kNameBlockSize);
+    EXPECT_EQ(g_abNameBlock[kNameBlockSize - 1], 'q');
+
+    // The name block is counted: 1024 characters fill it whole, only longer
+    // names are cut, shorter ones keep the zero fill behind them.
+    for (size_t cchName : {kNameBlockSize - 1, kNameBlockSize, kNameBlockSize + 1})
+    {
+        SCOPED_TRACE(cchName);
+        std::string name(cchName, 'n');
+        name.back() = 'z';
+        ToolSettings n;
+        ASSERT_EQ(First(Args{"-name", name}, n), FirstPassResult::Ok);
+        size_t cchKept = std::min(cchName, kNameBlockSize);
+        EXPECT_EQ(n.wNameLen, cchKept);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(g_abNameBlock), cchKept),
+                  name.substr(0, cchKept));
+        if (cchName < kNameBlockSize)
+        {
+            EXPECT_EQ(g_abNameBlock[cchName], 0);
+        }
+    }
 }
 
 TEST(SecondPass, NoCommandMeansUsage)

@@ -148,15 +148,60 @@ TEST_F(Commands, LegacyStopsBeforeThePrivilegeStep)
     EXPECT_EQ(GetLastError(), DWORD(ERROR_PRIVILEGE_NOT_HELD));
 }
 
+// What the read of each command was handed for the name and the GUID.
+std::vector<std::pair<std::string, std::string>> g_readArguments;
+bool g_blNullPassed = false;
+DWORD WINAPI RecordingGet(LPCSTR lpName, LPCSTR lpGuid, PVOID pBuffer, DWORD nSize)
+{
+    if (pBuffer) // not the legacy probe
+    {
+        g_blNullPassed = g_blNullPassed || !lpName || !lpGuid;
+        g_readArguments.emplace_back(lpName ? lpName : "(null)", lpGuid ? lpGuid : "(null)");
+    }
+    return SimGetFirmwareEnvironmentVariableA(lpName, lpGuid, pBuffer, nSize);
+}
+
+// An unset name or GUID goes to Windows as the empty text, never as a null
+// pointer: the store refuses an empty GUID text with 87 and the empty name
+// with 998, as Windows does; the lines show the placeholder.
+struct UnsetRow
+{
+    bool blName;
+    bool blGuid;
+    const char* pszLines;
+    DWORD dwError;
+};
+
+const UnsetRow kUnsetRows[] = {
+    {false, false, "Name=(not set)\nGUID=(not set)\n", ERROR_INVALID_PARAMETER},
+    {false, true, "Name=(not set)\nGUID={EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9}\n", ERROR_NOACCESS},
+    {true, false, "Name=Setup\nGUID=(not set)\n", ERROR_INVALID_PARAMETER},
+};
+
 TEST_F(Commands, UnsetNameAndGuidShowAPlaceholder)
 {
-    g_ToolSettings.pszVarName = nullptr;
-    g_ToolSettings.pszVarGuid = nullptr;
-    bool blOk = true;
-    std::string out = Run([] { return SetVariableByte(0, 1); }, &blOk);
-    EXPECT_FALSE(blOk);
-    EXPECT_EQ(out, "Name=(not set)\nGUID=(not set)\nGetVariable Error Code=87\n"
-                   "Get variable failed!\n");
+    store.Put(kSetupFile, Counting(4));
+    g_FirmwareVariableApi.pfnGetFirmwareEnvironmentVariableA = RecordingGet;
+    for (const UnsetRow& row : kUnsetRows)
+    {
+        SCOPED_TRACE(row.pszLines);
+        g_ToolSettings.pszVarName = row.blName ? "Setup" : nullptr;
+        g_ToolSettings.pszVarGuid = row.blGuid ? kTestGuid : nullptr;
+        std::string failure =
+            "GetVariable Error Code=" + std::to_string(row.dwError) + "\nGet variable failed!\n";
+        g_readArguments.clear();
+        bool blOk = true;
+        EXPECT_EQ(Run([] { return SetVariableByte(0, 1); }, &blOk), row.pszLines + failure);
+        EXPECT_FALSE(blOk);
+        EXPECT_EQ(Run([] { return DeleteVariable(); }, &blOk), row.pszLines + failure);
+        EXPECT_FALSE(blOk);
+        std::pair<std::string, std::string> passed(row.blName ? "Setup" : "",
+                                                   row.blGuid ? kTestGuid : "");
+        EXPECT_EQ(g_readArguments, (std::vector<std::pair<std::string, std::string>>(2, passed)));
+    }
+    g_FirmwareVariableApi.pfnGetFirmwareEnvironmentVariableA = SimGetFirmwareEnvironmentVariableA;
+    EXPECT_FALSE(g_blNullPassed);
+    EXPECT_EQ(store.Raw(kSetupFile), WithAttributes(Counting(4)));
 }
 
 TEST_F(Commands, FourMebibytesIsTheLargestReadableVariable)
@@ -198,11 +243,15 @@ struct RefusedChangeRow
 const char* const kFail13 = "Set variable fail. Error code=13\n";
 const char* const kFail57 = "Set variable fail. Error code=57\n";
 const char* const kRead1392 = "GetVariable Error Code=1392\nGet variable failed!\n";
+const char* const kRead203 = "GetVariable Error Code=203\nGet variable failed!\n";
 const RefusedChangeRow kRefusedChanges[] = {
     {"write-protected file", {7, 0, 0, 0, 3, 10, 17}, true, kFail13},
     {"volatile, 6", {6, 0, 0, 0, 3, 10, 17}, false, kFail13},
     {"authenticated, 0x27", {0x27, 0, 0, 0, 3, 10, 17}, false, kFail57},
     {"shorter than its attribute word", {7, 0}, false, kRead1392},
+    // Boot services only: invisible once Windows runs, so missing to the tool.
+    {"boot services only, 3", {3, 0, 0, 0, 3, 10, 17}, false, kRead203},
+    {"boot services only and volatile, 2", {2, 0, 0, 0, 3, 10, 17}, false, kRead203},
 };
 
 TEST_F(Commands, RefusedChangeReportsTheCodeAndLeavesTheVariable)
@@ -224,20 +273,40 @@ TEST_F(Commands, RefusedChangeReportsTheCodeAndLeavesTheVariable)
     }
 }
 
+void* NoMemory(size_t)
+{
+    return nullptr;
+}
+
+// The dump file byte for byte, with the formatting buffer and without it
+// (then written line by line): a missing helper buffer never fails a dump.
 TEST_F(Commands, DumpWritesTheHexTextByteExact)
 {
-    std::vector<BYTE> data(17);
-    for (size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<BYTE>(0xF0 + i);
-    store.Put(kSetupFile, data);
-    bool blOk = false;
-    std::string path = dumpPath;
-    std::string out = Run([&] { return DumpVariableToFile(path.c_str()); }, &blOk);
-    EXPECT_TRUE(blOk);
-    EXPECT_EQ(out, kDumpNameLines + "Get variable and save to file success.\n");
-    std::string expected = "F0 F1 F2 F3 F4 F5 F6 F7 F8 F9 FA FB FC FD FE FF \r\n00 ";
-    std::vector<BYTE> file = ReadWholeFile(dumpPath);
-    EXPECT_EQ(std::string(file.begin(), file.end()), expected);
+    const std::string kLine = "F0 F1 F2 F3 F4 F5 F6 F7 F8 F9 FA FB FC FD FE FF ";
+    for (auto pfnAlloc : {g_pfnAllocDumpText, NoMemory})
+    {
+        for (size_t cbData : {size_t(1), size_t(16), size_t(17)})
+        {
+            SCOPED_TRACE(std::to_string(cbData) +
+                         (pfnAlloc == NoMemory ? " bytes, no buffer" : " bytes"));
+            std::vector<BYTE> data(cbData);
+            for (size_t i = 0; i < data.size(); ++i)
+                data[i] = static_cast<BYTE>(0xF0 + i);
+            store.Put(kSetupFile, data);
+            void* (*pfnDefault)(size_t) = g_pfnAllocDumpText;
+            g_pfnAllocDumpText = pfnAlloc;
+            bool blOk = false;
+            std::string path = dumpPath;
+            std::string out = Run([&] { return DumpVariableToFile(path.c_str()); }, &blOk);
+            g_pfnAllocDumpText = pfnDefault;
+            EXPECT_TRUE(blOk);
+            EXPECT_EQ(out, kDumpNameLines + "Get variable and save to file success.\n");
+            std::vector<BYTE> file = ReadWholeFile(dumpPath);
+            // 16 bytes: one line of 48 characters, its last a space, no line end.
+            std::string expected = cbData == 1 ? "F0 " : cbData == 16 ? kLine : kLine + "\r\n00 ";
+            EXPECT_EQ(std::string(file.begin(), file.end()), expected);
+        }
+    }
 }
 
 TEST_F(Commands, FailedDumpLeavesTheFileEmpty)
@@ -270,9 +339,16 @@ TEST_F(Commands, DumpOfALargeVariableMatchesTheFormatter)
     store.Put(kSetupFile, data);
     bool blOk = false;
     std::string path = dumpPath;
+    // Line by line, without the formatting buffer, first: the same file.
+    g_pfnAllocDumpText = NoMemory;
+    Run([&] { return DumpVariableToFile(path.c_str()); }, &blOk);
+    g_pfnAllocDumpText = malloc;
+    ASSERT_TRUE(blOk);
+    std::vector<BYTE> lineByLine = ReadWholeFile(dumpPath);
     Run([&] { return DumpVariableToFile(path.c_str()); }, &blOk);
     ASSERT_TRUE(blOk);
     std::vector<BYTE> file = ReadWholeFile(dumpPath);
+    EXPECT_TRUE(file == lineByLine);
     ASSERT_EQ(file.size(), 3 * data.size() + 2 * ((data.size() + 15) / 16 - 1));
     char szEntry[4];
     for (size_t i : {size_t(0), size_t(65535), size_t(65536), size_t(200002)})

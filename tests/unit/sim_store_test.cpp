@@ -42,7 +42,11 @@ TEST(SimStoreLegacy, NoFolderMeansLegacyBiosForEveryCall)
     EXPECT_EQ(GetError("Setup", kTestGuid, ab, 4), DWORD(ERROR_INVALID_FUNCTION));
     EXPECT_EQ(GetError("", "{00000000-0000-0000-0000-000000000000}"),
               DWORD(ERROR_INVALID_FUNCTION));
-    EXPECT_EQ(SetError(nullptr, "bad", ab, 4), DWORD(ERROR_INVALID_FUNCTION));
+    EXPECT_EQ(SetError(nullptr, kTestGuid, ab, 4), DWORD(ERROR_INVALID_FUNCTION));
+    // Windows converts the GUID text before it asks the firmware: 87 first.
+    EXPECT_EQ(SetError(nullptr, "bad", ab, 4), DWORD(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(GetError("Setup", "", ab, 4), DWORD(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(GetError("Setup", nullptr, ab, 4), DWORD(ERROR_INVALID_PARAMETER));
 
     SetEnvironmentVariableA(kSimStoreEnvVar, "C:\\no\\such\\folder");
     EXPECT_EQ(GetError("Setup", kTestGuid, ab, 4), DWORD(ERROR_INVALID_FUNCTION));
@@ -50,13 +54,15 @@ TEST(SimStoreLegacy, NoFolderMeansLegacyBiosForEveryCall)
     SetPrivilege(true);
 }
 
-TEST_F(SimStore, PrivilegeIsCheckedBeforeParameters)
+TEST_F(SimStore, PrivilegeIsCheckedBeforeTheName)
 {
     store.Put(kSetupFile, {1, 2, 3});
     SetPrivilege(false);
     BYTE ab[8];
     EXPECT_EQ(GetError("Setup", kTestGuid, ab, 8), DWORD(ERROR_PRIVILEGE_NOT_HELD));
-    EXPECT_EQ(GetError(nullptr, "not a guid"), DWORD(ERROR_PRIVILEGE_NOT_HELD));
+    EXPECT_EQ(GetError(nullptr, kTestGuid), DWORD(ERROR_PRIVILEGE_NOT_HELD));
+    EXPECT_EQ(GetError("", kTestGuid, ab, 8), DWORD(ERROR_PRIVILEGE_NOT_HELD));
+    EXPECT_EQ(GetError(nullptr, "not a guid"), DWORD(ERROR_INVALID_PARAMETER)); // the GUID first
     EXPECT_EQ(SetError("Setup", kTestGuid, ab, 8), DWORD(ERROR_PRIVILEGE_NOT_HELD));
     SetPrivilege(true);
     EXPECT_EQ(SimGetFirmwareEnvironmentVariableA("Setup", kTestGuid, ab, 8), 3u);
@@ -73,13 +79,71 @@ TEST_F(SimStore, BadParametersAndTheProbe)
         EXPECT_EQ(GetError("Setup", pszGuid, ab, 8), DWORD(ERROR_INVALID_PARAMETER)) << pszGuid;
         EXPECT_EQ(SetError("Setup", pszGuid, ab, 8), DWORD(ERROR_INVALID_PARAMETER)) << pszGuid;
     }
-    // A name that would reach outside the store's folder.
-    EXPECT_EQ(SetError("..\\Escape", kTestGuid, ab, 8), DWORD(ERROR_INVALID_PARAMETER));
     EXPECT_TRUE(store.Files().empty());
 
+    // No variable has the empty name: the probe's answer, whatever the GUID.
     const char* pszZero = "{00000000-0000-0000-0000-000000000000}";
-    EXPECT_EQ(GetError("", pszZero), DWORD(ERROR_NOACCESS));
-    EXPECT_EQ(SetError("", pszZero, ab, 8), DWORD(ERROR_NOACCESS));
+    for (const char* pszGuid : {pszZero, kTestGuid})
+    {
+        EXPECT_EQ(GetError("", pszGuid), DWORD(ERROR_NOACCESS));
+        EXPECT_EQ(GetError("", pszGuid, ab, 8), DWORD(ERROR_NOACCESS));
+        EXPECT_EQ(SetError("", pszGuid, ab, 8), DWORD(ERROR_NOACCESS));
+        EXPECT_EQ(SetError("", pszGuid, ab, 0), DWORD(ERROR_NOACCESS));
+    }
+    EXPECT_TRUE(store.Files().empty());
+}
+
+// UEFI names are case-sensitive and may hold any character but the
+// terminator; each lands in a file of its own inside the folder.
+TEST_F(SimStore, NamesAreCaseSensitiveAndAnyNameCanBeStored)
+{
+    struct
+    {
+        const char* pszName;
+        const char* pszFile; // before the GUID
+    } const kNames[] = {
+        {"Setup", "Setup"},       // the efivarfs name
+        {"SETUP", "^^S^E^T^U^P"}, // its case twins: case-safe files
+        {"setup", "^setup"},
+        {"..\\Escape", "..%5CEscape"}, // cannot leave the folder
+        {"a/b:c*d?e\"f<g>h|i", "a%2Fb%3Ac%2Ad%3Fe%22f%3Cg%3Eh%7Ci"},
+        {"\x01\t%^", "%01%09%25%5E"},
+    };
+    BYTE b = 0;
+    for (const auto& name : kNames)
+    {
+        ++b;
+        EXPECT_TRUE(SimSetFirmwareEnvironmentVariableA(name.pszName, kTestGuid, &b, 1))
+            << name.pszName;
+        EXPECT_EQ(store.Raw(name.pszFile + std::string("-") + kTestGuidFile),
+                  (std::vector<BYTE>{7, 0, 0, 0, b}))
+            << name.pszName;
+    }
+    EXPECT_EQ(store.Files().size(), sizeof kNames / sizeof kNames[0]);
+    b = 0;
+    for (const auto& name : kNames)
+    {
+        BYTE bRead = 0;
+        EXPECT_EQ(SimGetFirmwareEnvironmentVariableA(name.pszName, kTestGuid, &bRead, 1), 1u);
+        EXPECT_EQ(bRead, ++b) << name.pszName;
+    }
+    EXPECT_EQ(GetError("SetuP", kTestGuid, &b, 1), DWORD(ERROR_ENVVAR_NOT_FOUND));
+
+    // The plain file goes to whichever twin came first, and stays with it:
+    // deleting that one leaves the others where they are.
+    EXPECT_TRUE(SimSetFirmwareEnvironmentVariableA("Setup", kTestGuid, &b, 0));
+    EXPECT_FALSE(store.Exists(kSetupFile));
+    BYTE bRead = 0;
+    EXPECT_EQ(SimGetFirmwareEnvironmentVariableA("SETUP", kTestGuid, &bRead, 1), 1u);
+    EXPECT_EQ(bRead, 2);
+    EXPECT_EQ(GetError("Setup", kTestGuid, &bRead, 1), DWORD(ERROR_ENVVAR_NOT_FOUND));
+    EXPECT_TRUE(SimSetFirmwareEnvironmentVariableA("SETUP", kTestGuid, &b, 0));
+    EXPECT_TRUE(SimSetFirmwareEnvironmentVariableA("setup", kTestGuid, &b, 0));
+    // A file copied in under another case is not this name's variable.
+    store.Put("SETUP-" + std::string(kTestGuidFile), {9});
+    EXPECT_EQ(GetError("Setup", kTestGuid, &bRead, 1), DWORD(ERROR_ENVVAR_NOT_FOUND));
+    EXPECT_EQ(SimGetFirmwareEnvironmentVariableA("SETUP", kTestGuid, &bRead, 1), 1u);
+    EXPECT_EQ(bRead, 9);
 }
 
 TEST_F(SimStore, ReadGivesBytesOrTheRightError)
@@ -151,9 +215,34 @@ struct ExistingVariableRow
 const ExistingVariableRow kExistingVariables[] = {
     {"attribute word 7", {7, 0, 0, 0, 9, 8, 7}, false, 0, 0},
     {"volatile: boot and runtime access, 6", {6, 0, 0, 0, 9, 8, 7}, false, ERROR_WRITE_PROTECT, 0},
-    {"volatile: no bit at all", {0, 0, 0, 0, 9}, false, ERROR_WRITE_PROTECT, 0},
+    {"volatile: no bit at all",
+     {0, 0, 0, 0, 9},
+     false,
+     ERROR_WRITE_PROTECT,
+     ERROR_ENVVAR_NOT_FOUND},
     {"volatile with a high bit, 0x80000006", {6, 0, 0, 0x80, 9}, false, ERROR_WRITE_PROTECT, 0},
-    {"non-volatile only, 1", {1, 0, 0, 0, 9}, false, ERROR_INVALID_PARAMETER, 0},
+    {"non-volatile only, 1",
+     {1, 0, 0, 0, 9},
+     false,
+     ERROR_INVALID_PARAMETER,
+     ERROR_ENVVAR_NOT_FOUND},
+    // Without runtime access (0x4) a variable is invisible to reads once the
+    // OS runs; firmware refuses to update it at run time.
+    {"boot services only, 3",
+     {3, 0, 0, 0, 9, 8, 7},
+     false,
+     ERROR_INVALID_PARAMETER,
+     ERROR_ENVVAR_NOT_FOUND},
+    {"boot services only and volatile, 2",
+     {2, 0, 0, 0, 9},
+     false,
+     ERROR_WRITE_PROTECT,
+     ERROR_ENVVAR_NOT_FOUND},
+    {"boot services only, a buffer too small for it",
+     {3, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17},
+     false,
+     ERROR_INVALID_PARAMETER,
+     ERROR_ENVVAR_NOT_FOUND},
     {"time-based authenticated, 0x27", {0x27, 0, 0, 0, 9}, false, ERROR_INVALID_PARAMETER, 0},
     {"hardware error record, 0x0F", {0x0F, 0, 0, 0, 9}, false, ERROR_INVALID_PARAMETER, 0},
     {"7 and a high bit, 0x00010007", {7, 0, 1, 0, 9}, false, ERROR_INVALID_PARAMETER, 0},

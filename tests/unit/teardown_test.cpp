@@ -132,3 +132,25 @@ TEST(InstanceLock, TakenOnceTheHolderLetsGo)
     EXPECT_LT(dwWaited, 2000u);
     ReleaseRunResources();
 }
+
+TEST(InstanceLock, LoserGivesUpAfterAHundredFullWaits)
+{
+    HANDLE hHolder = CreateMutexA(nullptr, TRUE, kInstanceMutexName);
+    ASSERT_NE(hHolder, nullptr);
+    ASSERT_NE(GetLastError(), DWORD(ERROR_ALREADY_EXISTS)) << "another instance is running";
+    LARGE_INTEGER liFrequency;
+    LARGE_INTEGER liStart;
+    LARGE_INTEGER liEnd;
+    QueryPerformanceFrequency(&liFrequency);
+    QueryPerformanceCounter(&liStart);
+    bool blTaken = AcquireInstanceLock();
+    QueryPerformanceCounter(&liEnd);
+    CloseHandle(hHolder);
+    EXPECT_FALSE(blTaken);
+    EXPECT_EQ(g_hMutex, nullptr);
+    // A sleep never ends early, so 100 sleeps of 100 ms are an exact lower
+    // bound (99 attempts stay below it); the upper bound only catches a hang.
+    double dSeconds = double(liEnd.QuadPart - liStart.QuadPart) / double(liFrequency.QuadPart);
+    EXPECT_GE(dSeconds, 100 * 0.100);
+    EXPECT_LT(dSeconds, 20.0);
+}

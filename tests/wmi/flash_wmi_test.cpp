@@ -333,9 +333,18 @@ TEST_F(FlashWmi, OemDataKinds)
     DWORD dwLen = 300;
     BYTE bOut = 0;
     DWORD dwStatus = 0xDEAD;
-    // 2: the bytes go to the firmware's store through the payload.
+    // 2: the bytes go to the firmware's store through the payload. Of the
+    // argument buffer the firmware sees the first 192 bytes cleared (the
+    // header apart) and the rest as the owner left it.
+    std::memset(block->WARGBuf, 0x5A, sizeof(block->WARGBuf));
     ASSERT_TRUE(block->OemData(OEMDATA_WRITE, 300, copy.data(), &dwLen, &bOut, &dwStatus));
     EXPECT_EQ(dwStatus, 0u);
+    ASSERT_EQ(firmware.argsReceived.size(), 1u);
+    const std::vector<uint8_t>& arg = firmware.argsReceived[0];
+    ASSERT_EQ(arg.size(), 256u);
+    EXPECT_EQ(std::vector<uint8_t>(arg.begin() + 17, arg.begin() + 192),
+              std::vector<uint8_t>(175, 0));
+    EXPECT_EQ(std::vector<uint8_t>(arg.begin() + 192, arg.end()), std::vector<uint8_t>(64, 0x5A));
     EXPECT_EQ(model.OemData(), data);
     const VbEvent write = LastCall(0x81);
     EXPECT_EQ(write.dwB, 2u);
@@ -396,12 +405,23 @@ TEST_F(FlashWmi, OemDataRetryLimitAndFirmwareErrors)
     EXPECT_EQ(firmware.argsReceived.size(), 3u);
     EXPECT_EQ(dwStatus, 0u);
 
-    // Access denied: reported while debugging, the status left alone.
+    // Access denied: silent without debugging, reported with it; the
+    // status left alone.
     firmware.nCompleteAfter = 1;
     firmware.nCompletedCalls = 0;
     firmware.nFailCall = 1;
-    block->blDebug = true;
+    block->blDebug = false;
     dwStatus = 0xDEAD;
+    out = CaptureOutput(
+        [&] { blResult = block->OemData(OEMDATA_SET, 1, nullptr, &dwLen, &bOut, &dwStatus); });
+    EXPECT_FALSE(blResult);
+    EXPECT_EQ(dwStatus, 0xDEADu);
+    EXPECT_EQ(out.out, "");
+    EXPECT_EQ(out.err, "");
+    EXPECT_EQ(Log(), "");
+    firmware.nCompletedCalls = 0;
+    firmware.nFailCall = 1;
+    block->blDebug = true;
     EXPECT_FALSE(block->OemData(OEMDATA_SET, 1, nullptr, &dwLen, &bOut, &dwStatus));
     EXPECT_EQ(dwStatus, 0xDEADu);
     EXPECT_TRUE(MatchesWithStamps(Log(), "@Access Denied.\n")) << Log();

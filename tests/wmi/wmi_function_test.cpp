@@ -228,10 +228,17 @@ TEST_F(WmiFunction, FirmwareErrorsAndTheStandingMarkerFail)
     }
     EXPECT_EQ(dwResult, 0xDEADu);
 
-    // Without debug output the failure is silent.
+    // Without debug output each failure is silent, on every channel.
     block->blDebug = false;
     long lBefore = std::ftell(pLog);
-    EXPECT_FALSE(Call(FEBR, 1, &dwResult));
+    for (const auto& error : errors)
+    {
+        firmware.bErrorCode = error.first;
+        Captured out;
+        EXPECT_FALSE(Call(FEBR, 1, &dwResult, &out));
+        EXPECT_EQ(out.out, "") << +error.first;
+        EXPECT_EQ(out.err, "") << +error.first;
+    }
     EXPECT_EQ(std::ftell(pLog), lBefore);
 
     // The marker left standing is no answer, whatever the code ...

@@ -155,6 +155,13 @@ TEST_F(SimPrimitives, FirstInstanceWithoutThePropertyIsSkipped)
                                          "PutInstance second|1"};
     EXPECT_EQ(bios.calls, expected);
     ExpectOnlyServicesAlive();
+
+    // The Get skips it the same way and reads the second instance's bytes.
+    bios.Instances(kSimArgClass)[1].properties[L"WAG8"] = SimVariant::Bytes(Pattern(256, 21));
+    std::vector<uint8_t> back(256, 0xEE);
+    EXPECT_EQ(block.WMIACPI_Get_WARG(back.data(), 256), 0u);
+    EXPECT_EQ(back, Pattern(256, 21));
+    ExpectOnlyServicesAlive();
 }
 
 TEST_F(SimPrimitives, OnlyTheFirstUsableInstanceIsWritten)
@@ -217,6 +224,11 @@ TEST_F(SimPrimitives, RefusedPutInstanceStillReportsSuccess)
     EXPECT_EQ(block.WMIACPI_Set_WARG(arg.data(), 256), 0u);
     EXPECT_EQ(bios.calls.back(), "PutInstance " + kArgPath + "|1");
     EXPECT_EQ(bios.ByteArray(kSimArgClass, 0, L"WAG8"), std::vector<uint8_t>(256));
+    // The payload's Set alike.
+    std::vector<uint8_t> payload = Pattern(4096, 16);
+    EXPECT_EQ(block.WMIACPI_Set_WPLD(payload.data(), 4096), 0u);
+    EXPECT_EQ(bios.calls.back(), "PutInstance " + kPayloadPath + "|1");
+    EXPECT_EQ(bios.ByteArray(kSimPayloadClass, 0, L"WPD8"), std::vector<uint8_t>(4096));
     ExpectOnlyServicesAlive();
 }
 
