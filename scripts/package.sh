@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the release package for administrators, dist/Ardentis-<version>.zip:
-# Ardentis64.exe, Ardentis.exe, README.txt, set-byte.cmd and SHA256SUMS.txt.
+# Ardentis64.exe, Ardentis.exe, README.txt, set-byte.cmd, check-byte.cmd,
+# undo-byte.cmd and SHA256SUMS.txt.
 # The same commit gives the same bytes in any build folder.
 #   bash scripts/package.sh [BUILD_ROOT [DIST]]    (default: build, dist)
 # BUILD_ROOT holds the win64 and win32 build folders (configured here if new).

@@ -10,11 +10,15 @@
 // access (no bit 0x4) is invisible to reads. A write or delete of an existing
 // variable keeps UEFI's attribute rules: volatile (no bit 0x1) refused with
 // 19, any attribute word but 7 with 87, the file left as it was.
+// ARDENTIS_SIM_IGNORE_WRITES set (to anything) makes every write that passes
+// those checks report success and leave the variable's file untouched;
+// deletes are not affected.
 #pragma once
 
 #include <windows.h>
 
 constexpr const char* kSimStoreEnvVar = "ARDENTIS_SIM_EFIVARS";
+constexpr const char* kSimIgnoreWritesEnvVar = "ARDENTIS_SIM_IGNORE_WRITES";
 constexpr DWORD kSimWriteAttributes = 0x00000007; // non-volatile, boot and runtime access
 constexpr DWORD kNonVolatileBit = 0x00000001;
 constexpr DWORD kRuntimeAccessBit = 0x00000004; // without it: boot services only

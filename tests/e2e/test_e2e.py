@@ -14,6 +14,7 @@ Run by CTest once per architecture; see tests/e2e/CMakeLists.txt.
 import argparse
 import errno
 import os
+import re
 import shlex
 import shutil
 import struct
@@ -27,7 +28,14 @@ CFG = None  # the command line: programs, Wine loader and prefix
 
 NAME = "Setup"
 GUID = "{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9}"
-VAR_FILE = NAME + "-ec87d643-eba4-4bb5-a1e5-3f3e36b20da9"
+
+
+def var_file(name, guid=GUID):
+    """The simulated store's file of a variable whose name is letters and digits."""
+    return name + "-" + guid.strip("{}").lower()
+
+
+VAR_FILE = var_file(NAME)
 SIM_ENV = "ARDENTIS_SIM_EFIVARS"
 MAX_VARIABLE = 4194304
 SKIP_EXIT_CODE = 77  # SKIP_RETURN_CODE in tests/e2e/CMakeLists.txt
@@ -186,11 +194,11 @@ class E2ECase(unittest.TestCase):
         os.mkdir(self.store)
         self.var_path = os.path.join(self.store, VAR_FILE)
 
-    def make_variable(self, data, attributes=7):
-        self.make_file(struct.pack("<I", attributes) + bytes(data))
+    def make_variable(self, data, attributes=7, name=NAME):
+        self.make_file(struct.pack("<I", attributes) + bytes(data), name)
 
-    def make_file(self, raw):
-        with open(self.var_path, "wb") as f:
+    def make_file(self, raw, name=NAME):
+        with open(os.path.join(self.store, var_file(name)), "wb") as f:
             f.write(raw)
 
     def variable_file(self):
@@ -625,7 +633,7 @@ class InstanceLockTests(E2ECase):
 class BatchFileTests(E2ECase):
     """What a batch file on a fleet PC sees of the exit codes."""
 
-    def run_batch(self, name, lines):
+    def run_batch(self, name, lines, cwd=None):
         """Runs the lines as a batch file (CR LF) under Wine's cmd. A run
         takes a few seconds; 120 s only turns a hang into a failure."""
         batch = os.path.join(self.tmp, name)
@@ -633,7 +641,7 @@ class BatchFileTests(E2ECase):
             f.write(("\r\n".join(lines) + "\r\n").encode())
         return subprocess.run([CFG.wine, "cmd", "/c", wine_path(batch)], stdin=subprocess.DEVNULL,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              env=wine_env(self.store), timeout=120)
+                              env=wine_env(self.store), timeout=120, cwd=cwd)
 
     def test_errorlevel_for_success_failure_and_parameter_error(self):
         self.make_variable(b"\x01")
@@ -659,80 +667,248 @@ class BatchFileTests(E2ECase):
         self.assertTrue(os.path.exists(self.var_path))
 
 
-    # set-byte.cmd runs, one per row: the arguments after the batch file's
-    # name (@LOG the log file, @LOGS a folder of logs, @NOLOG a log in a
-    # missing folder), the exit code, and the log line's meaning and messages
-    # (None: no line).
-    FAILURE = "failure: the byte is not set"
+    # Runs of the shipped batch files, one per row, in order, on one store:
+    # the command (the batch file's name without .cmd and its arguments;
+    # @LOG a log file, @LOGS and @UNDO log folders, @NOLOG a log in a missing
+    # folder; a leading @LEGACY runs it without the store, @IGNORE on a
+    # firmware that ignores writes), the exit code, the log line from its
+    # third field on (@GOT and @203 stand for the tool's messages of a good
+    # and of a missing variable's read, @BACKUP for a backup file beside the
+    # log holding the variable as it was before the run; None: no line, and
+    # "!text" instead: no line, text on standard error), and what becomes of
+    # Setup (18 bytes): None when no variable file may be touched at all,
+    # else the bytes written as OFFSET=VALUE; "save" keeps the variable as it
+    # is before the run, "restored" asserts that it is byte for byte that
+    # again after the run.
     FLEET_RUNS = (
-        ("Setup @GUID 11 a5 @LOG", 0, "success: the byte is set", "Set variable success!"),
-        ("Missing @GUID 0 1 @LOG", 255, FAILURE,
-         "GetVariable Error Code=203 / Get variable failed!"),
-        ("Volatile @GUID 0 1 @LOG", 255, FAILURE, "Set variable fail. Error code=13"),
-        ("Setup @GUID 1 2 @LOG -act 2", -1,
-         "parameter error: -act/-policy value missing or invalid, the byte is not set",
-         "Please input the correct parameter with -act."),
-        ("Setup @GUID 1 0x5 @LOG", 255, FAILURE,
-         "set-byte: DATA must be 1 or 2 hexadecimal digits, not [0x5]"),
-        ("Setup @GUID 12345 5 @LOG", 255, FAILURE,
-         "set-byte: OFFSET must be 1 to 4 hexadecimal digits, not [12345]"),
-        ("Setup @GUID 1 5 @LOGS", 0, "success: the byte is set", "Set variable success!"),
-        ("Setup @GUID 1 6 @NOLOG", 255, None, None),
-        ("Setup @GUID 1 6", 255, None, None),
+        # check-byte.cmd reads and never writes.
+        ("check-byte Setup @GUID 11 a5 @LOG", 0,
+         "Setup;@GUID;11;a5;0;ready: the byte would be changed;@GOT;00;;;", None),
+        ("check-byte Setup @GUID 0 0 @LOG", 0,
+         "Setup;@GUID;0;0;0;nothing to do: the byte already holds the value;@GOT;00;;;", None),
+        ("check-byte Setup @GUID 12 1 @LOG", 255, "Setup;@GUID;12;1;255;"
+         "not possible here: OFFSET is outside the variable of 18 bytes;@GOT;;;;", None),
+        # The highest OFFSET there is: the last entry of the dump's line 4096.
+        ("check-byte Big @GUID FFFF 2 @LOG", 0,
+         "Big;@GUID;FFFF;2;0;ready: the byte would be changed;@GOT;01;;;", None),
+        ("check-byte Missing @GUID 0 1 @LOG", 255,
+         "Missing;@GUID;0;1;255;not possible here: the variable does not exist;@203;;;;", None),
+        ("check-byte Short @GUID 0 1 @LOG", 255, "Short;@GUID;0;1;255;not possible here: "
+         "the variable cannot be read, error 1392;GetVariable Error Code=1392 / Get variable failed!"
+         ";;;;", None),
+        ("@LEGACY check-byte Setup @GUID 0 1 @LOG", 255, "Setup;@GUID;0;1;255;not possible here: "
+         "legacy BIOS installation, no firmware variables;Windows was installed using legacy BIOS."
+         ";;;;", None),
+        ("check-byte Setup @GUID 0 1 @LOG -act 2", 255, "Setup;@GUID;0;1;255;not possible here: "
+         "-act/-policy value missing or invalid;Please input the correct parameter with -act.;;;;",
+         None),
+        ("check-byte Setup @GUID 1 0x5 @LOG", 255, "Setup;@GUID;1;0x5;255;not possible here: "
+         "refused;check-byte: DATA must be 1 or 2 hexadecimal digits, not [0x5];;;;", None),
+        ("check-byte Setup @GUID 1 5", 255, "!usage: check-byte.cmd", None),
+        # set-byte.cmd: today's outcomes, with the new fields.
+        ("set-byte Setup @GUID 11 a5 @LOG", 0,
+         "Setup;@GUID;11;a5;0;success: the byte is set;Set variable success!;00;A5;;", "11=a5"),
+        ("set-byte Missing @GUID 0 1 @LOG", 255, "Missing;@GUID;0;1;255;"
+         "failure: the byte is not set, the variable does not exist;@203;;;;", None),
+        ("set-byte Volatile @GUID 0 2 @LOG", 255, "Volatile;@GUID;0;2;255;failure: the byte is not "
+         "set, the write failed;Set variable fail. Error code=13;01;;;", None),
+        ("set-byte Setup @GUID 1 2 @LOG -act 2", -1, "Setup;@GUID;1;2;-1;parameter error: -act/-policy"
+         " value missing or invalid, the byte is not set;Please input the correct parameter with "
+         "-act.;;;;", None),
+        ("set-byte Setup @GUID 1 0x5 @LOG", 255, "Setup;@GUID;1;0x5;255;failure: the byte is not set;"
+         "set-byte: DATA must be 1 or 2 hexadecimal digits, not [0x5];;;;", None),
+        ("set-byte Setup @GUID 12345 5 @LOG", 255, "Setup;@GUID;12345;5;255;failure: the byte is not "
+         "set;set-byte: OFFSET must be 1 to 4 hexadecimal digits, not [12345];;;;", None),
+        # A refused value is logged and shown as text, never run as a
+        # redirection or a command.
+        ('set-byte Setup @GUID "1>2" "5&ver" @LOG', 255, "Setup;@GUID;1>2;5&ver;255;failure: the byte is "
+         "not set;set-byte: DATA must be 1 or 2 hexadecimal digits, not [5&ver];;;;", None),
+        ("set-byte Setup @GUID 1 5 @LOGS", 0,
+         "Setup;@GUID;1;5;0;success: the byte is set;Set variable success!;00;05;@BACKUP;", "1=5"),
+        ("set-byte Setup @GUID 1 6 @NOLOG", 255, "!cannot write the log", None),
+        ("set-byte Setup @GUID 1 6", 255, "!usage: set-byte.cmd", None),
+        # set-byte.cmd looks before and verifies after.
+        ("set-byte Setup @GUID 11 A5 @LOGS", 0, "Setup;@GUID;11;A5;0;"
+         "unchanged: the byte already holds the value, not written;@GOT;A5;;;", None),
+        ("set-byte Setup @GUID 11 a5 @LOGS /force", 0,
+         "Setup;@GUID;11;a5;0;success: the byte is set;Set variable success!;A5;A5;@BACKUP;",
+         "11=a5"),
+        ("set-byte Setup @GUID 12 1 @LOGS", 255, "Setup;@GUID;12;1;255;failure: the byte is not set, "
+         "OFFSET is outside the variable of 18 bytes;@GOT;;;;", None),
+        ("@IGNORE set-byte Setup @GUID 2 3 @LOGS", 255, "Setup;@GUID;2;3;255;failure: written but not "
+         "kept, the byte reads back 00;Set variable success!;00;00;@BACKUP;", None),
+        ("@LEGACY set-byte Setup @GUID 0 1 @LOGS", 255, "Setup;@GUID;0;1;255;failure: the byte is not "
+         "set, legacy BIOS installation, no firmware variables;"
+         "Windows was installed using legacy BIOS.;;;;", None),
+        ("set-byte Short @GUID 0 1 @LOG", 255, "Short;@GUID;0;1;255;failure: the byte is not set, the "
+         "variable cannot be read, error 1392;GetVariable Error Code=1392 / Get variable failed!;;;;",
+         None),
+        # undo-byte.cmd: change, undo; change, change, undo, undo, undo.
+        ("set-byte Setup @GUID 3 7 @UNDO", 0,
+         "Setup;@GUID;3;7;0;success: the byte is set;Set variable success!;00;07;@BACKUP;",
+         "save 3=7"),
+        ("undo-byte @UNDO", 0,
+         "Setup;@GUID;3;00;0;success: the byte is set;Set variable success!;07;00;@BACKUP;1",
+         "3=0 restored"),
+        ("set-byte Setup @GUID 3 8 @UNDO", 0,
+         "Setup;@GUID;3;8;0;success: the byte is set;Set variable success!;00;08;@BACKUP;",
+         "save 3=8"),
+        ("set-byte Setup @GUID 4 9 @UNDO", 0,
+         "Setup;@GUID;4;9;0;success: the byte is set;Set variable success!;00;09;@BACKUP;", "4=9"),
+        ("set-byte Setup @GUID 3 8 @UNDO", 0, "Setup;@GUID;3;8;0;"
+         "unchanged: the byte already holds the value, not written;@GOT;08;;;", None),
+        ("undo-byte @UNDO", 0,
+         "Setup;@GUID;4;00;0;success: the byte is set;Set variable success!;09;00;@BACKUP;4", "4=0"),
+        ("undo-byte @UNDO", 0,
+         "Setup;@GUID;3;00;0;success: the byte is set;Set variable success!;08;00;@BACKUP;3",
+         "3=0 restored"),
+        ("undo-byte @UNDO", 0,
+         ";;;;0;nothing to undo: every change of this PC in the log is undone;;;;;", None),
+        # A byte changed since (here through another log) is left alone
+        # unless /force; the undo that failed is still to do.
+        ("set-byte Setup @GUID 5 1 @UNDO", 0,
+         "Setup;@GUID;5;1;0;success: the byte is set;Set variable success!;00;01;@BACKUP;", "5=1"),
+        ("set-byte Setup @GUID 5 2 @LOG", 0,
+         "Setup;@GUID;5;2;0;success: the byte is set;Set variable success!;01;02;;", "5=2"),
+        ("undo-byte @UNDO", 255, "Setup;@GUID;5;00;255;failure: the byte is not set, the byte holds 02,"
+         " not 01 as the change to undo left it;@GOT;02;;;9", None),
+        ("undo-byte @UNDO /force", 0,
+         "Setup;@GUID;5;00;0;success: the byte is set;Set variable success!;02;00;@BACKUP;9", "5=0"),
+        # In the folder log: only the first run changed a byte (the forced
+        # one wrote the value that was there).
+        ("undo-byte @LOGS", 0,
+         "Setup;@GUID;1;00;0;success: the byte is set;Set variable success!;05;00;@BACKUP;1", "1=0"),
+        ("undo-byte @NOLOG", 255, "!cannot write the log", None),
+        ("undo-byte", 255, "!usage: undo-byte.cmd", None),
     )
 
-    def test_fleet_batch_logs_every_run_and_ends_with_the_tool_s_code(self):
-        # The shipped batch file beside the simulated-store program, named as
-        # the tool it picks here: Ardentis64.exe on this 64-bit Wine (a
+    def test_fleet_batch_files_log_every_run_and_change_only_what_they_say(self):
+        # The shipped batch files beside the simulated-store program, named
+        # as the tool they pick here: Ardentis64.exe on this 64-bit Wine (a
         # 32-bit Ardentis.exe beside it must not be taken), Ardentis.exe
         # when it is the only one.
         fleet = os.path.join(self.tmp, "fleet")
         os.mkdir(fleet)
-        shutil.copy(CFG.batch, fleet)
+        for batch in CFG.batch:
+            shutil.copy(batch, fleet)
         shutil.copy(CFG.sim_tool, os.path.join(fleet, CFG.program_name))
         if CFG.program_name == "Ardentis64.exe":
             with open(os.path.join(fleet, "Ardentis.exe"), "wb") as f:
                 f.write(b"not this one")
-        self.make_variable(bytes(18))
-        volatile = os.path.join(self.store, VAR_FILE.replace(NAME, "Volatile"))
-        with open(volatile, "wb") as f:
-            f.write(struct.pack("<I", 6) + b"\x01")
+        setup = bytearray(18)
+        self.make_variable(setup)
+        self.make_variable(b"\x01", attributes=6, name="Volatile")
+        self.make_file(b"\x07\x00\x00", name="Short")
+        self.make_variable(bytes(range(255)) * 257 + b"\x01", name="Big")  # 64 KiB
         places = {"@LOG": os.path.join(self.tmp, "results.log"),
                   "@LOGS": os.path.join(self.tmp, "logs"),
+                  "@UNDO": os.path.join(self.tmp, "undo"),
                   "@NOLOG": os.path.join(self.tmp, "missing", "results.log")}
         os.mkdir(places["@LOGS"])
-        lines = ["@echo off", "echo %COMPUTERNAME%"]
-        for args, _, _, _ in self.FLEET_RUNS:
-            args = args.replace("@GUID", GUID)
-            for macro in ("@LOGS", "@NOLOG", "@LOG"):
-                args = args.replace(macro, wine_path(places[macro]))
-            lines += ["cmd /c %s %s" % (wine_path(os.path.join(fleet, "set-byte.cmd")), args),
-                      "echo rc=%ERRORLEVEL%"]
-        proc = self.run_batch("fleet.bat", lines)
-        out = proc.stdout.decode().splitlines()
-        computer = out[0]
-        self.assertEqual([line for line in out if line.startswith("rc=")],
-                         ["rc=%d" % code for _, code, _, _ in self.FLEET_RUNS])
+        os.mkdir(places["@UNDO"])
+        # The current folder of every run: a stray redirection lands here.
+        work = os.path.join(self.tmp, "work")
+        os.mkdir(work)
+        computer = self.run_batch("name.bat", ["@echo off", "echo %COMPUTERNAME%"]).stdout
+        computer = computer.decode().strip()
+        folder_log = "%s.log" % computer
+        saved = None
+        for command, code, line, change in self.FLEET_RUNS:
+            with self.subTest(run=command):
+                words = command.split(" ")
+                env = []
+                while words[0] in ("@LEGACY", "@IGNORE"):
+                    env.append({"@LEGACY": 'set "%s="' % SIM_ENV,
+                                "@IGNORE": 'set "ARDENTIS_SIM_IGNORE_WRITES=1"'}[words.pop(0)])
+                script = words[0]
+                words[0] = wine_path(os.path.join(fleet, script + ".cmd"))
+                place = next((w for w in words if w in places), None)
+                log = places.get(place)
+                if place in ("@LOGS", "@UNDO"):
+                    log = os.path.join(log, folder_log)
+                # Old enough that any rewrite shows in a file's time.
+                for leaf in os.listdir(self.store):
+                    os.utime(os.path.join(self.store, leaf), ns=(10 ** 18, 10 ** 18))
+                before = self.store_state()
+                backups = self.backups(places)
+                logged = self.log_lines(log)
+                if change and "save" in change.split():
+                    saved = before[VAR_FILE][0]
+                args = " ".join(wine_path(places[w]) if w in places else w.replace("@GUID", GUID)
+                                for w in words)
+                proc = self.run_batch("run.bat", ["@echo off"] + env
+                                      + ["cmd /c %s" % args, "echo rc=%ERRORLEVEL%"], cwd=work)
+                self.assertEqual(os.listdir(work), [])
+                out = proc.stdout.decode().splitlines()
+                self.assertEqual(out[-1], "rc=%d" % code)
+                logged = self.log_lines(log)[len(logged):]
+                if line.startswith("!"):
+                    self.assertEqual(logged, [])
+                    self.assertEqual(self.backups(places), backups)
+                    self.assertIn(line[1:].encode(), proc.stderr)
+                else:
+                    self.assertEqual(len(logged), 1, logged)
+                    fields = logged[0].split(";")
+                    self.assertEqual(fields[0], computer)
+                    self.assertRegex(fields[1], r"\d")  # the PC's own date and time
+                    expected = line.replace("@GUID", GUID).replace(
+                        "@GOT", "Get variable and save to file success.").replace(
+                        "@203", "GetVariable Error Code=203 / Get variable failed!").split(";")
+                    if "@BACKUP" in expected:
+                        backup = fields[11]
+                        folder = wine_path(places[place]) + "\\"
+                        self.assertRegex(backup, "^" + re.escape(folder + computer + "-Setup-")
+                                         + r"[^\\]+\.txt$")
+                        expected[expected.index("@BACKUP")] = backup
+                        self.assertEqual(self.backups(places), backups | {backup})
+                        # The variable as it was before the run.
+                        self.assertEqual(self.file_bytes(os.path.join(
+                            places[place], backup[len(folder):])), dump_text(before[VAR_FILE][0][4:]))
+                    else:
+                        self.assertEqual(self.backups(places), backups)
+                    self.assertEqual(fields[2:], expected)
+                    # A check tells in one line on the console, a change or
+                    # an undo ends its output with one; a refusal says why
+                    # on standard error.
+                    if expected[6].startswith(script + ": "):
+                        self.assertEqual(proc.stderr.decode().splitlines(), [expected[6]])
+                        self.assertEqual(out, [out[-1]])
+                    else:
+                        told = [o for o in out if o.startswith(("check-byte: ", "set-byte: ",
+                                                                "undo-byte: "))]
+                        self.assertIn(": " + expected[5], told[-1])
+                        if script == "check-byte":
+                            self.assertEqual(out, told + [out[-1]])
+                after = self.store_state()
+                if change is not None:
+                    for item in change.split():
+                        if "=" in item:
+                            offset, value = item.split("=")
+                            setup[int(offset, 16)] = int(value, 16)
+                    self.assertEqual(after[VAR_FILE][0][4:], bytes(setup))
+                    self.assertNotEqual(after[VAR_FILE][1], before[VAR_FILE][1])  # written
+                    if "restored" in change.split():
+                        self.assertEqual(after[VAR_FILE][0], saved)
+                    del after[VAR_FILE], before[VAR_FILE]
+                # Nothing else written: bytes and times as they were.
+                self.assertEqual(after, before)
 
-        logged = []
-        for name in ("results.log", os.path.join("logs", computer + ".log")):
-            with open(os.path.join(self.tmp, name), "rb") as f:
-                logged += f.read().decode().split("\r\n")[:-1]
-        expected = [row for row in self.FLEET_RUNS if row[2] is not None]
-        self.assertEqual(len(logged), len(expected), logged)
-        for line, (args, code, meaning, messages) in zip(logged, expected):
-            with self.subTest(run=args):
-                fields = line.split(";")
-                name, _, offset, data = args.split(" ")[:4]
-                self.assertEqual(fields[:1] + fields[2:],
-                                 [computer, name, GUID, offset, data, str(code), meaning, messages])
-                self.assertRegex(fields[1], r"\d")  # the PC's own date and time
-        self.assertFalse(os.path.exists(places["@NOLOG"]))
-        # Only the two runs that succeeded changed anything.
-        self.assertEqual(self.variable_file(),
-                         struct.pack("<I", 7) + bytes([0, 5] + [0] * 15 + [0xA5]))
-        self.assertEqual(self.file_bytes(volatile), struct.pack("<I", 6) + b"\x01")
-        self.assertIn(b"cannot write the log", proc.stderr)
+    def store_state(self):
+        """Every file of the store: its bytes and last-write time."""
+        return {leaf: (self.file_bytes(os.path.join(self.store, leaf)),
+                       os.stat(os.path.join(self.store, leaf)).st_mtime_ns)
+                for leaf in os.listdir(self.store)}
+
+    def backups(self, places):
+        """The backup files beside the folder logs, as a log names them."""
+        return {wine_path(os.path.join(places[name], leaf))
+                for name in ("@LOGS", "@UNDO") for leaf in os.listdir(places[name])
+                if leaf.endswith(".txt")}
+
+    def log_lines(self, log):
+        if log is None or not os.path.isfile(log):
+            return []
+        return self.file_bytes(log).decode().split("\r\n")[:-1]
 
 
 def setUpModule():
@@ -766,7 +942,8 @@ def main():
     parser.add_argument("--sim-tool", required=True, help="program on the simulated store")
     parser.add_argument("--conprobe", required=True)
     parser.add_argument("--mutexholder", required=True)
-    parser.add_argument("--batch", required=True, help="the release's set-byte.cmd")
+    parser.add_argument("--batch", required=True, nargs="+",
+                        help="the release's batch files: set-byte.cmd, check-byte.cmd, undo-byte.cmd")
     CFG, rest = parser.parse_known_args()
     CFG.program_name = os.path.basename(CFG.tool)
     run_tests(CFG.wine, rest)

@@ -182,6 +182,12 @@ TEST_F(SimStore, WriteCreatesAndReplacesWithAttributeSeven)
     EXPECT_EQ(store.Raw(kSetupFile), expected);
     // Only the variable remains: the temporary file was renamed over it.
     EXPECT_EQ(store.Files(), std::vector<std::string>{kSetupFile});
+
+    // A firmware that ignores writes creates nothing either.
+    SetEnvironmentVariableA(kSimIgnoreWritesEnvVar, "1");
+    EXPECT_TRUE(SimSetFirmwareEnvironmentVariableA("Other", kTestGuid, data.data(), 5));
+    SetEnvironmentVariableA(kSimIgnoreWritesEnvVar, nullptr);
+    EXPECT_EQ(store.Files(), std::vector<std::string>{kSetupFile});
 }
 
 TEST_F(SimStore, SizeZeroDeletes)
@@ -247,6 +253,20 @@ const ExistingVariableRow kExistingVariables[] = {
     {"write-protected file, 0x27", {0x27, 0, 0, 0, 9}, true, ERROR_INVALID_PARAMETER, 0},
 };
 
+// The file's last-write time, or 0 when it cannot be read.
+ULONGLONG LastWrite(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return (ULONGLONG(data.ftLastWriteTime.dwHighDateTime) << 32) |
+           data.ftLastWriteTime.dwLowDateTime;
+}
+
+// Each row also runs under ARDENTIS_SIM_IGNORE_WRITES, the firmware that
+// reports a write as done and keeps the old value: the same refusals, but a
+// write that would land leaves the file untouched, its time included; deletes
+// are not affected.
 TEST_F(SimStore, ExistingVariableIsChangedOnlyWhereUefiAllows)
 {
     BYTE abNew[3] = {1, 1, 1};
@@ -254,23 +274,41 @@ TEST_F(SimStore, ExistingVariableIsChangedOnlyWhereUefiAllows)
     {
         for (DWORD nSize : {DWORD(sizeof abNew), DWORD(0)})
         {
-            SCOPED_TRACE(std::string(row.pszCase) + (nSize ? ", write" : ", delete"));
-            store.PutRaw(kSetupFile, row.raw);
-            store.SetReadOnly(kSetupFile, row.blReadOnly);
-            if (row.dwChangeError == 0)
+            for (bool blIgnore : {false, true})
             {
-                EXPECT_TRUE(SimSetFirmwareEnvironmentVariableA("Setup", kTestGuid, abNew, nSize));
-                EXPECT_EQ(store.Raw(kSetupFile),
-                          (nSize ? std::vector<BYTE>{7, 0, 0, 0, 1, 1, 1} : std::vector<BYTE>()));
+                SCOPED_TRACE(std::string(row.pszCase) + (nSize ? ", write" : ", delete") +
+                             (blIgnore ? ", writes ignored" : ""));
+                SetEnvironmentVariableA(kSimIgnoreWritesEnvVar, blIgnore ? "1" : nullptr);
+                store.PutRaw(kSetupFile, row.raw);
+                store.SetReadOnly(kSetupFile, row.blReadOnly);
+                // Old enough that any rewrite of the file shows in its time.
+                HANDLE hFile = CreateFileA(store.PathOf(kSetupFile).c_str(), FILE_WRITE_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                FILETIME past = {0x12345678, 0x01D00000};
+                EXPECT_TRUE(hFile != INVALID_HANDLE_VALUE &&
+                            SetFileTime(hFile, nullptr, nullptr, &past));
+                CloseHandle(hFile);
+                ULONGLONG qwBefore = LastWrite(store.PathOf(kSetupFile));
+                bool blKept = row.dwChangeError != 0 || (blIgnore && nSize != 0);
+                if (row.dwChangeError == 0)
+                    EXPECT_TRUE(
+                        SimSetFirmwareEnvironmentVariableA("Setup", kTestGuid, abNew, nSize));
+                else
+                    EXPECT_EQ(SetError("Setup", kTestGuid, abNew, nSize), row.dwChangeError);
+                if (blKept)
+                {
+                    EXPECT_EQ(store.Raw(kSetupFile), row.raw);
+                    EXPECT_EQ(LastWrite(store.PathOf(kSetupFile)), qwBefore);
+                }
+                else
+                    EXPECT_EQ(store.Raw(kSetupFile), (nSize ? std::vector<BYTE>{7, 0, 0, 0, 1, 1, 1}
+                                                            : std::vector<BYTE>()));
+                EXPECT_EQ(store.Files().size(), nSize || row.dwChangeError ? 1u : 0u);
+                store.SetReadOnly(kSetupFile, false);
             }
-            else
-            {
-                EXPECT_EQ(SetError("Setup", kTestGuid, abNew, nSize), row.dwChangeError);
-                EXPECT_EQ(store.Raw(kSetupFile), row.raw);
-            }
-            EXPECT_EQ(store.Files().size(), nSize || row.dwChangeError ? 1u : 0u);
-            store.SetReadOnly(kSetupFile, false);
         }
+        SetEnvironmentVariableA(kSimIgnoreWritesEnvVar, nullptr);
         store.PutRaw(kSetupFile, row.raw);
         BYTE ab[16];
         SetLastError(0xDEAD);
