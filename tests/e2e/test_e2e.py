@@ -671,7 +671,8 @@ class BatchFileTests(E2ECase):
     # the command (the batch file's name without .cmd and its arguments;
     # @LOG a log file, @LOGS and @UNDO log folders, @NOLOG a log in a missing
     # folder; a leading @LEGACY runs it without the store, @IGNORE on a
-    # firmware that ignores writes), the exit code, the log line from its
+    # firmware that ignores writes, @NORIGHT without the right to firmware
+    # variables, as from a prompt that was not elevated), the exit code, the log line from its
     # third field on (@GOT and @203 stand for the tool's messages of a good
     # and of a missing variable's read, @BACKUP for a backup file beside the
     # log holding the variable as it was before the run; None: no line, and
@@ -699,6 +700,9 @@ class BatchFileTests(E2ECase):
         ("@LEGACY check-byte Setup @GUID 0 1 @LOG", 255, "Setup;@GUID;0;1;255;not possible here: "
          "legacy BIOS installation, no firmware variables;Windows was installed using legacy BIOS."
          ";;;;", None),
+        ("@NORIGHT check-byte Setup @GUID 0 1 @LOG", 255, "Setup;@GUID;0;1;255;not possible here: "
+         "no right to firmware variables, run elevated or as SYSTEM;"
+         "GetVariable Error Code=1314 / Get variable failed!;;;;", None),
         ("check-byte Setup @GUID 0 1 @LOG -act 2", 255, "Setup;@GUID;0;1;255;not possible here: "
          "-act/-policy value missing or invalid;Please input the correct parameter with -act.;;;;",
          None),
@@ -740,6 +744,9 @@ class BatchFileTests(E2ECase):
         ("@LEGACY set-byte Setup @GUID 0 1 @LOGS", 255, "Setup;@GUID;0;1;255;failure: the byte is not "
          "set, legacy BIOS installation, no firmware variables;"
          "Windows was installed using legacy BIOS.;;;;", None),
+        ("@NORIGHT set-byte Setup @GUID 0 1 @LOGS", 255, "Setup;@GUID;0;1;255;failure: the byte is not "
+         "set, no right to firmware variables, run elevated or as SYSTEM;"
+         "GetVariable Error Code=1314 / Get variable failed!;;;;", None),
         ("set-byte Short @GUID 0 1 @LOG", 255, "Short;@GUID;0;1;255;failure: the byte is not set, the "
          "variable cannot be read, error 1392;GetVariable Error Code=1392 / Get variable failed!;;;;",
          None),
@@ -817,9 +824,14 @@ class BatchFileTests(E2ECase):
             with self.subTest(run=command):
                 words = command.split(" ")
                 env = []
-                while words[0] in ("@LEGACY", "@IGNORE"):
+                launcher = ""
+                while words[0] in ("@LEGACY", "@IGNORE", "@NORIGHT"):
+                    prefix = words.pop(0)
+                    if prefix == "@NORIGHT":
+                        launcher = '"%s" ' % wine_path(CFG.noright)
+                        continue
                     env.append({"@LEGACY": 'set "%s="' % SIM_ENV,
-                                "@IGNORE": 'set "ARDENTIS_SIM_IGNORE_WRITES=1"'}[words.pop(0)])
+                                "@IGNORE": 'set "ARDENTIS_SIM_IGNORE_WRITES=1"'}[prefix])
                 script = words[0]
                 words[0] = wine_path(os.path.join(fleet, script + ".cmd"))
                 place = next((w for w in words if w in places), None)
@@ -837,7 +849,8 @@ class BatchFileTests(E2ECase):
                 args = " ".join(wine_path(places[w]) if w in places else w.replace("@GUID", GUID)
                                 for w in words)
                 proc = self.run_batch("run.bat", ["@echo off"] + env
-                                      + ["cmd /c %s" % args, "echo rc=%ERRORLEVEL%"], cwd=work)
+                                      + ["%scmd /c %s" % (launcher, args), "echo rc=%ERRORLEVEL%"],
+                                      cwd=work)
                 self.assertEqual(os.listdir(work), [])
                 out = proc.stdout.decode().splitlines()
                 self.assertEqual(out[-1], "rc=%d" % code)
@@ -942,6 +955,7 @@ def main():
     parser.add_argument("--sim-tool", required=True, help="program on the simulated store")
     parser.add_argument("--conprobe", required=True)
     parser.add_argument("--mutexholder", required=True)
+    parser.add_argument("--noright", required=True, help="runs a program without the right")
     parser.add_argument("--batch", required=True, nargs="+",
                         help="the release's batch files: set-byte.cmd, check-byte.cmd, undo-byte.cmd")
     CFG, rest = parser.parse_known_args()
