@@ -1,0 +1,59 @@
+// The fleet program's command line, parsed strictly and without side effects:
+// a typing error is refused before anything is read, so it never reaches the
+// firmware. Text is UTF-8 (the program converts its wide arguments first).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum class FleetCommand
+{
+    None,
+    Check,
+    Set,
+    Undo,
+    Report,
+};
+
+struct FleetRequest
+{
+    FleetCommand command = FleetCommand::None;
+    // check / set / undo: NAME GUID OFFSET DATA
+    std::string name;      // as given, never empty
+    std::string guid;      // as given: {8-4-4-4-12} hexadecimal digits of either case
+    uint32_t dwOffset = 0; // OFFSET: 1 to 8 hexadecimal digits
+    uint8_t bData = 0;     // DATA: 1 or 2 hexadecimal digits
+    std::string logPath;   // --log PATH; empty: the journal alone records the run
+    bool blForce = false;  // set, undo
+    bool blDetect = false; // check
+    bool blJson = false;   // check, set, undo
+    bool blHaveRebootCode = false; // set, undo: --reboot-code N
+    uint32_t dwRebootCode = 0;
+    bool blHaveBusyCode = false; // check, set, undo: --busy-code N
+    uint32_t dwBusyCode = 0;
+    // report LOGFOLDER
+    std::string logFolder;
+    bool blCsv = false;
+};
+
+// The command is the first argument (compared without regard to ASCII case),
+// then its positional arguments and options in any order. Options start with
+// "--", are compared without regard to ASCII case, and may each be given
+// once; an option that does not belong to the command is refused. Codes for
+// --reboot-code and --busy-code are decimal, 1 to 2147483647.
+// On refusal: false, and *pError holds one line (no line end) naming the
+// argument and the rule, for example
+//   "OFFSET must be 1 to 8 hexadecimal digits, not [12G]".
+bool ParseFleetArgs(int argc, const char* const* argv, FleetRequest* pRequest,
+                    std::string* pError);
+
+// The usage text, lines ending in "\n".
+const char* FleetUsageText();
+
+// Strict forms, shared with the record readers.
+bool ParseHexField(const std::string& text, size_t cchMax, uint32_t* pdwValue); // 1..cchMax digits
+bool IsBracedGuidText(const std::string& text);
+// Two upper-case hexadecimal digits; OFFSET as upper-case digits without
+// leading zeros ("1A", "0").
+std::string HexByte(uint8_t b);
+std::string HexOffset(uint32_t dwOffset);

@@ -1,0 +1,32 @@
+// What a run ends its standard output with: one summary line of at most 200
+// characters that a deployment system can read (Ansible's changed_when, a
+// task-sequence variable), or the same as one line of compact JSON.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+constexpr size_t kSummaryMaxChars = 200;
+
+struct RunSummary
+{
+    std::string outcome; // the outcome word: CHANGED, UNCHANGED, HOLDS, READY, ...
+    int32_t nExitCode = 0;
+    std::string command; // check, set, undo ("" when the command line was refused)
+    bool blHaveOld = false;
+    uint8_t bOld = 0;    // the byte as read before
+    bool blHaveNew = false;
+    uint8_t bNew = 0;    // the value wanted (set, check: DATA; undo: the value restored)
+    bool blHaveReadBack = false;
+    uint8_t bReadBack = 0;
+    std::string reason;  // reason word, "" on success
+    std::string run;     // run id, "" when none was made
+};
+
+// "RESULT=CHANGED EXIT=0 OLD=03 NEW=7E READ=7E REASON= RUN=..." with empty
+// values for what was not seen; cut to kSummaryMaxChars.
+std::string FormatSummaryLine(const RunSummary& summary);
+// {"result":"CHANGED","exit":0,"command":"set","old":"03","new":"7E","read":"7E",
+//  "reason":null,"run":"..."} with null for what was not seen; strings escaped
+// as JSON requires; one line.
+std::string FormatSummaryJson(const RunSummary& summary);
