@@ -36,14 +36,20 @@ struct FleetRequest
     bool blCsv = false;
 };
 
-// The command is the first argument (compared without regard to ASCII case),
-// then its positional arguments and options in any order. Options start with
+// argv is main's: argv[0] is the program and is not looked at. The command is
+// argv[1] (compared without regard to ASCII case), then its positional
+// arguments and options in any order. Options start with
 // "--", are compared without regard to ASCII case, and may each be given
 // once; an option that does not belong to the command is refused. Codes for
-// --reboot-code and --busy-code are decimal, 1 to 2147483647.
+// --reboot-code and --busy-code are decimal, 1 to 2147483647, digits only
+// and without leading zeros. An option's value may not start with "--" (a
+// forgotten value would swallow the next option) and --log's may not be
+// empty. Every argument that does not start with "--" is positional.
 // On refusal: false, and *pError holds one line (no line end) naming the
 // argument and the rule, for example
 //   "OFFSET must be 1 to 8 hexadecimal digits, not [12G]".
+// The quoted argument shows control characters as '?' and is cut after 80
+// bytes. *pRequest is reset first; on refusal its fields mean nothing.
 bool ParseFleetArgs(int argc, const char* const* argv, FleetRequest* pRequest,
                     std::string* pError);
 
@@ -51,7 +57,8 @@ bool ParseFleetArgs(int argc, const char* const* argv, FleetRequest* pRequest,
 const char* FleetUsageText();
 
 // Strict forms, shared with the record readers.
-bool ParseHexField(const std::string& text, size_t cchMax, uint32_t* pdwValue); // 1..cchMax digits
+// 1..cchMax (at most 8) hexadecimal digits of either case, nothing else.
+bool ParseHexField(const std::string& text, size_t cchMax, uint32_t* pdwValue);
 bool IsBracedGuidText(const std::string& text);
 // Two upper-case hexadecimal digits; OFFSET as upper-case digits without
 // leading zeros ("1A", "0").

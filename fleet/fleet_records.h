@@ -11,13 +11,20 @@
 
 using RecordFields = std::vector<std::string>;
 
-// One record as its line, CR LF included.
+// One record as its line, CR LF included. A record of one empty field is
+// written as "" (a bare empty line would be no record).
 std::string FormatRecord(const RecordFields& fields);
 
-// Splits a whole file into records. Lines may end in CR LF or LF; an empty
-// line is no record. A quoted field may hold line ends. Returns false when the
-// text ends inside a quoted field (a record cut off): the records before it
-// are kept in *pRecords, the cut one is not.
+// Splits a whole file into records, replacing *pRecords. Lines may end in CR
+// LF or LF; an empty line is no record; the last line needs no line end.
+// Outside quotes a CR before LF or at the very end of the text is part of
+// the line end, any other CR is data (FormatRecord always quotes a CR, so
+// this only matters for text from elsewhere). A field is quoted only when its
+// first character is '"'; after its closing quote anything up to the next ';'
+// or line end is added to it unquoted, and a '"' inside an unquoted field is
+// data. A quoted field may hold line ends. Returns false when the text ends
+// inside a quoted field (a record cut off): the records before it are kept in
+// *pRecords, the cut one is not. Every record holds at least one field.
 bool ParseRecords(const std::string& text, std::vector<RecordFields>* pRecords);
 
 // ---- The central log: one line per run, for people and for `report` ----
@@ -49,7 +56,8 @@ extern const char* const kLogFieldNames[kLogFieldCount];
 
 std::string FormatLogHeader();
 std::string FormatLogEntry(const LogEntry& entry);
-// A record with exactly kLogFieldCount fields that is not the header line.
+// A record with exactly kLogFieldCount fields that is not the header line
+// (the header's first field may start with a UTF-8 byte order mark).
 bool LogEntryFromRecord(const RecordFields& fields, LogEntry* pEntry);
 bool IsLogHeader(const RecordFields& fields);
 
@@ -87,7 +95,18 @@ struct JournalRecord
     std::string reason;
 };
 
+// The journal record's fields, 16 of them, every record the same whatever
+// its kind:
+//   kind;time;run;command;name;guid;offset;data;old;new;undoes;backup;
+//   outcome;read back;exit code;reason
+// kind is INTENT or OUTCOME; offset upper-case hexadecimal without leading
+// zeros; data two upper-case digits; old, new and read back two upper-case
+// digits or empty when not present; exit code decimal, '-' for a negative
+// one. An outcome record repeats the run's command, NAME, GUID, OFFSET and
+// DATA (ChooseUndo matches outcomes to the setting by them).
 std::string FormatJournalRecord(const JournalRecord& record);
 // False for a record that is not a journal record of this format (wrong field
-// count, unknown kind, malformed offset, byte or exit code).
+// count, unknown kind, malformed offset, byte or exit code). Read strictly:
+// offset 1 to 8 hexadecimal digits, each byte exactly two, exit code without
+// '+' or leading zeros; hexadecimal digits may be of either case.
 bool JournalRecordFromFields(const RecordFields& fields, JournalRecord* pRecord);

@@ -17,13 +17,24 @@ struct ReportInput
 // A PC's last run of a setting is its entry with the latest time (ISO 8601
 // UTC compares as text); on equal times the one read later. Settings are told
 // apart by NAME exactly, GUID without regard to case, OFFSET and DATA by value.
+// OFFSET and DATA are read as hexadecimal of either case with any leading
+// zeros; text that is no such number is compared as it is. Computers are
+// told apart without regard to ASCII case.
+// A run failed when its outcome word (upper-cased) is none of CHANGED,
+// UNCHANGED, UNDONE, HOLDS and READY: BUSY or FAILED fail whatever the exit
+// code, CHANGED with a --reboot-code exit code does not.
+// Settings come in the order first seen; PCs sorted by their lower-case name.
 // Text form: per setting a block with the number of PCs, then of PCs whose
-// last run was CHANGED, UNCHANGED, UNDONE, HOLDS, READY, and FAILED,
-// NOT-POSSIBLE and every other outcome with a line per reason, then the PCs
-// whose last run failed (exit code other than 0 and 1) with their outcome and
-// reason; the unreadable lines and files at the end.
+// last run was CHANGED, UNCHANGED, UNDONE, HOLDS, READY, FAILED and
+// NOT-POSSIBLE (0 included) and every other outcome seen (alphabetically);
+// under each failure outcome a line per reason ("(no reason)" for an empty
+// one), under a success one per reason given; then the PCs whose last run
+// failed with their outcome, reason, exit code, command and time; the
+// unreadable lines and files at the end. Control characters show as '?'.
 std::string FormatReportText(const ReportInput& input);
 // CSV (comma-separated, RFC 4180 quoting, CR LF) with the header
 // name,guid,offset,data,outcome,reason,pcs,computers
-// one row per setting, outcome and reason; computers joined by spaces.
+// one row per setting, outcome and reason that has PCs, outcomes in the text
+// form's order and reasons alphabetically; computers (as in their last run)
+// joined by spaces. The unreadable lines and files are not in the CSV.
 std::string FormatReportCsv(const ReportInput& input);

@@ -24,9 +24,13 @@ struct RunSummary
 };
 
 // "RESULT=CHANGED EXIT=0 OLD=03 NEW=7E READ=7E REASON= RUN=..." with empty
-// values for what was not seen; cut to kSummaryMaxChars.
+// values for what was not seen; a space or control character in a value
+// shows as '_' (so values split at spaces); cut to kSummaryMaxChars bytes at
+// a UTF-8 character boundary. No line end.
 std::string FormatSummaryLine(const RunSummary& summary);
 // {"result":"CHANGED","exit":0,"command":"set","old":"03","new":"7E","read":"7E",
 //  "reason":null,"run":"..."} with null for what was not seen; strings escaped
-// as JSON requires; one line.
+// as JSON requires (control characters as \u00XX, bytes that are not UTF-8
+// as \ufffd); one line, no line end. Never longer than kSummaryMaxChars: texts
+// are cut shorter (64, 32, ... 4 bytes each) until it fits.
 std::string FormatSummaryJson(const RunSummary& summary);

@@ -17,14 +17,23 @@ struct UndoChoice
     Kind kind = Kind::NoRecord;
     std::string run;           // the change's run id
     uint8_t bOld = 0;          // the value the byte held before that change
-    bool blInterrupted = false; // the change has an intent but no outcome
+    // The change's end is not known: its intent has no outcome record, or its
+    // outcome is FAILED with reason NO-READ-BACK (written, not read again).
+    // Either way the write may have happened.
+    bool blInterrupted = false;
 };
 
-// The change an undo of NAME GUID OFFSET DATA takes back: the latest `set`
-// whose intent wrote DATA over another value (old != DATA) and whose outcome
-// is CHANGED or missing (interrupted: the write may have happened). Undo runs
-// are never themselves taken back, failed and same-value runs never count.
-// NAME compares exactly, GUID without regard to case, OFFSET by value.
+// The change an undo of NAME GUID OFFSET DATA takes back: the latest (in
+// journal order) `set` of that DATA whose intent wrote DATA over another value
+// (old != DATA) and whose outcome is CHANGED or missing (interrupted: the
+// write may have happened), or FAILED with reason NO-READ-BACK (likewise).
+// Undo runs are never themselves taken back, other failed runs and
+// same-value runs never count; so an undo chooses the same change again after
+// it ran (the caller then finds the byte holding the old value already).
+// NothingToTakeBack: no change, but a set run of this setting ended
+// UNCHANGED or its intent found the byte holding DATA (a forced write).
+// NAME compares exactly, GUID and the command word without regard to ASCII
+// case, OFFSET and DATA by value.
 UndoChoice ChooseUndo(const std::vector<JournalRecord>& records, const std::string& name,
                       const std::string& guid, uint32_t dwOffset, uint8_t bData);
 

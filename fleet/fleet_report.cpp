@@ -1,0 +1,252 @@
+#include "fleet_report.h"
+
+#include "fleet_args.h"
+#include "fleet_outcomes.h"
+
+#include <cstdio>
+#include <map>
+
+namespace
+{
+
+std::string AsciiLower(std::string text)
+{
+    for (char& ch : text)
+        if (ch >= 'A' && ch <= 'Z')
+            ch = static_cast<char>(ch - 'A' + 'a');
+    return text;
+}
+
+std::string AsciiUpper(std::string text)
+{
+    for (char& ch : text)
+        if (ch >= 'a' && ch <= 'z')
+            ch = static_cast<char>(ch - 'a' + 'A');
+    return text;
+}
+
+// OFFSET or DATA as its value's canonical text ("001a" and "1A" alike);
+// text that is no such number stays as it is.
+std::string CanonicalHex(const std::string& text, bool blByte)
+{
+    const size_t nFirst = text.find_first_not_of('0');
+    const std::string digits =
+        nFirst == std::string::npos ? (text.empty() ? text : "0") : text.substr(nFirst);
+    uint32_t dwValue = 0;
+    if (!ParseHexField(digits, blByte ? 2 : 8, &dwValue))
+        return text;
+    return blByte ? HexByte(static_cast<uint8_t>(dwValue)) : HexOffset(dwValue);
+}
+
+bool IsSuccess(const std::string& outcome)
+{
+    for (const char* pszWord :
+         {kOutcomeChanged, kOutcomeUnchanged, kOutcomeUndone, kOutcomeHolds, kOutcomeReady})
+        if (outcome == pszWord)
+            return true;
+    return false;
+}
+
+// Reasons -> the PCs' display names, sorted by their lower-case names.
+using ReasonPcs = std::map<std::string, std::vector<std::string>>;
+
+struct Setting
+{
+    std::string name, guid, offset, data;  // as shown: the first entry's, canonical numbers
+    std::map<std::string, size_t> lastRun; // lower-case computer name -> entry index
+    std::map<std::string, ReasonPcs> byOutcome; // upper-case outcome word -> reasons
+};
+
+struct Report
+{
+    std::vector<Setting> settings; // in the order first seen
+    size_t nPcs = 0;
+};
+
+std::string OutcomeOf(const LogEntry& entry)
+{
+    const std::string outcome = AsciiUpper(entry[kLogOutcome]);
+    return outcome.empty() ? "(none)" : outcome;
+}
+
+std::string ComputerOf(const LogEntry& entry)
+{
+    return entry[kLogComputer].empty() ? "(unnamed)" : entry[kLogComputer];
+}
+
+Report BuildReport(const ReportInput& input)
+{
+    Report report;
+    std::map<std::string, size_t> settingIndex;
+    for (size_t i = 0; i < input.entries.size(); ++i)
+    {
+        const LogEntry& entry = input.entries[i];
+        const std::string offset = CanonicalHex(entry[kLogOffset], false);
+        const std::string data = CanonicalHex(entry[kLogData], true);
+        std::string key = entry[kLogName];
+        key += '\0' + AsciiLower(entry[kLogGuid]) + '\0' + offset + '\0' + data;
+        auto found = settingIndex.find(key);
+        if (found == settingIndex.end())
+        {
+            found = settingIndex.emplace(key, report.settings.size()).first;
+            report.settings.push_back(Setting());
+            Setting& added = report.settings.back();
+            added.name = entry[kLogName];
+            added.guid = entry[kLogGuid];
+            added.offset = offset;
+            added.data = data;
+        }
+        Setting& setting = report.settings[found->second];
+        // The latest time wins; on equal times the entry read later.
+        auto inserted = setting.lastRun.emplace(AsciiLower(entry[kLogComputer]), i);
+        if (!inserted.second && entry[kLogTime] >= input.entries[inserted.first->second][kLogTime])
+            inserted.first->second = i;
+    }
+    for (Setting& setting : report.settings)
+    {
+        report.nPcs += setting.lastRun.size();
+        for (const auto& pc : setting.lastRun)
+        {
+            const LogEntry& entry = input.entries[pc.second];
+            setting.byOutcome[OutcomeOf(entry)][entry[kLogReason]].push_back(ComputerOf(entry));
+        }
+    }
+    return report;
+}
+
+// Text as the report shows it: control characters as '?', one line.
+std::string Shown(const std::string& text)
+{
+    std::string shown = text;
+    for (char& ch : shown)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F)
+            ch = '?';
+    return shown;
+}
+
+size_t CountPcs(const ReasonPcs& reasons)
+{
+    size_t n = 0;
+    for (const auto& reason : reasons)
+        n += reason.second.size();
+    return n;
+}
+
+std::string CountLine(const std::string& indent, const std::string& word, size_t n)
+{
+    char szLine[64];
+    (void)snprintf(szLine, sizeof szLine, "%-16s %6zu", Shown(word).c_str(), n);
+    // A long word does not fit the buffer; it is shown whole all the same.
+    return indent + (word.size() > 16 ? Shown(word) + " " + std::to_string(n) : szLine) + "\n";
+}
+
+// The outcomes in report order: the successes and the two usual failures
+// always, then every other outcome seen, alphabetically.
+std::vector<std::string> OutcomeOrder(const Setting& setting)
+{
+    std::vector<std::string> order = {kOutcomeChanged, kOutcomeUnchanged,  kOutcomeUndone,
+                                      kOutcomeHolds,   kOutcomeReady,      kOutcomeFailed,
+                                      kOutcomeNotPossible};
+    for (const auto& outcome : setting.byOutcome)
+        if (IsSuccess(outcome.first) == false && outcome.first != kOutcomeFailed &&
+            outcome.first != kOutcomeNotPossible)
+            order.push_back(outcome.first);
+    return order;
+}
+
+std::string CsvField(const std::string& field)
+{
+    if (field.find_first_of(",\"\r\n") == std::string::npos)
+        return field;
+    std::string quoted = "\"";
+    for (char ch : field)
+    {
+        if (ch == '"')
+            quoted += '"';
+        quoted += ch;
+    }
+    return quoted + "\"";
+}
+
+} // namespace
+
+std::string FormatReportText(const ReportInput& input)
+{
+    const Report report = BuildReport(input);
+    std::string text = "Ardentis fleet report: " + std::to_string(input.entries.size()) +
+                       " runs read, " + std::to_string(report.settings.size()) +
+                       (report.settings.size() == 1 ? " setting" : " settings") +
+                       "; each PC is judged by its last run of a setting.\n";
+    if (report.settings.empty())
+        text += "\nNo runs found.\n";
+    for (const Setting& setting : report.settings)
+    {
+        text += "\nSetting NAME " + Shown(setting.name) + " GUID " + Shown(setting.guid) +
+                " OFFSET " + Shown(setting.offset) + " DATA " + Shown(setting.data) + "\n";
+        text += CountLine("  ", "PCs", setting.lastRun.size());
+        for (const std::string& outcome : OutcomeOrder(setting))
+        {
+            const auto found = setting.byOutcome.find(outcome);
+            if (found == setting.byOutcome.end())
+            {
+                text += CountLine("  ", outcome, 0);
+                continue;
+            }
+            text += CountLine("  ", outcome, CountPcs(found->second));
+            // Reasons of failures always; of successes when one is given.
+            for (const auto& reason : found->second)
+                if (!IsSuccess(outcome) || !reason.first.empty())
+                    text += CountLine("      ", reason.first.empty() ? "(no reason)" : reason.first,
+                                      reason.second.size());
+        }
+        std::string failed;
+        size_t nFailed = 0;
+        for (const auto& pc : setting.lastRun)
+        {
+            const LogEntry& entry = input.entries[pc.second];
+            if (IsSuccess(OutcomeOf(entry)))
+                continue;
+            ++nFailed;
+            failed += "    " + Shown(ComputerOf(entry)) + "  " + Shown(OutcomeOf(entry)) + " " +
+                      Shown(entry[kLogReason].empty() ? "(no reason)" : entry[kLogReason]) +
+                      "  exit " + Shown(entry[kLogExitCode]) + "  " + Shown(entry[kLogCommand]) +
+                      " " + Shown(entry[kLogTime]) + "\n";
+        }
+        text += "  PCs whose last run failed: " + std::to_string(nFailed) + "\n" + failed;
+    }
+    if (input.nUnreadableLines != 0 || !input.unreadableFiles.empty())
+    {
+        text += "\nLines that are no log entries: " + std::to_string(input.nUnreadableLines) +
+                "\nFiles that could not be read or were cut off: " +
+                std::to_string(input.unreadableFiles.size()) + "\n";
+        for (const std::string& file : input.unreadableFiles)
+            text += "    " + Shown(file) + "\n";
+    }
+    return text;
+}
+
+std::string FormatReportCsv(const ReportInput& input)
+{
+    const Report report = BuildReport(input);
+    std::string csv = "name,guid,offset,data,outcome,reason,pcs,computers\r\n";
+    for (const Setting& setting : report.settings)
+    {
+        for (const std::string& outcome : OutcomeOrder(setting))
+        {
+            const auto found = setting.byOutcome.find(outcome);
+            if (found == setting.byOutcome.end())
+                continue;
+            for (const auto& reason : found->second)
+            {
+                std::string computers;
+                for (const std::string& computer : reason.second)
+                    computers += (computers.empty() ? "" : " ") + computer;
+                csv += CsvField(setting.name) + "," + CsvField(setting.guid) + "," +
+                       CsvField(setting.offset) + "," + CsvField(setting.data) + "," +
+                       CsvField(outcome) + "," + CsvField(reason.first) + "," +
+                       std::to_string(reason.second.size()) + "," + CsvField(computers) + "\r\n";
+            }
+        }
+    }
+    return csv;
+}

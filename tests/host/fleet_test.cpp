@@ -1,0 +1,508 @@
+// The fleet program's pure logic: command line, record files, journal, undo
+// choice, summary line and report.
+#include "fleet/fleet_args.h"
+#include "fleet/fleet_records.h"
+#include "fleet/fleet_report.h"
+#include "fleet/fleet_summary.h"
+#include "fleet/fleet_undo.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace
+{
+
+const char* const kGuid = "{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9}";
+
+bool Parse(std::vector<std::string> args, FleetRequest* pRequest, std::string* pError)
+{
+    std::vector<const char*> argv = {"ArdentisFleet64.exe"};
+    for (const std::string& arg : args)
+        argv.push_back(arg.c_str());
+    return ParseFleetArgs(static_cast<int>(argv.size()), argv.data(), pRequest, pError);
+}
+
+} // namespace
+
+// ---- Command line ----
+
+struct ArgRow
+{
+    std::vector<std::string> args;
+    const char* pszError; // nullptr: accepted; else a part of the refusal
+};
+
+TEST(FleetArgs, Rows)
+{
+    const std::string g = kGuid;
+    const ArgRow rows[] = {
+        {{"set", "Setup", g, "1A", "05"}, nullptr},
+        {{"SeT", "Setup", g, "ffffffff", "f", "--FORCE", "--Json"}, nullptr},
+        {{"check", "A&B|C>D%E^F!;G H\xC3\xA9", g, "0", "00", "--detect"}, nullptr},
+        {{"undo", "--log", "\\\\srv\\l$\\a.log", "Setup", g, "1", "1", "--reboot-code", "3010"},
+         nullptr},
+        {{"check", "Setup", g, "1", "1", "--busy-code", "2147483647"}, nullptr},
+        {{"report", "\\\\srv\\logs", "--csv"}, nullptr},
+        {{}, "no command"},
+        {{"sets", "Setup", g, "1", "1"}, "unknown command [sets]"},
+        {{"set", "Setup", g, "1"}, "set needs NAME GUID OFFSET DATA, 3 given"},
+        {{"set", "Setup", g, "1", "1", "x"}, "too many: [x]"},
+        {{"report"}, "report needs LOGFOLDER, 0 given"},
+        {{"set", "", g, "1", "1"}, "NAME must not be empty"},
+        {{"set", "Setup", "EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9", "1", "1"}, "GUID must"},
+        {{"set", "Setup", "{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DAG}", "1", "1"}, "GUID must"},
+        {{"set", "Setup", g, "12G", "1"}, "OFFSET must be 1 to 8 hexadecimal digits, not [12G]"},
+        {{"set", "Setup", g, "123456789", "1"}, "OFFSET must"},
+        {{"set", "Setup", g, "0x1A", "1"}, "OFFSET must"},
+        {{"set", "Setup", g, " 1A", "1"}, "OFFSET must"},
+        {{"set", "Setup", g, "1A", "100"}, "DATA must be 1 or 2 hexadecimal digits, not [100]"},
+        {{"set", "Setup", g, "1A", "-1"}, "DATA must"},
+        {{"set", "Setup", g, "1A", "+1"}, "DATA must"},
+        {{"set", "Setup", g, "1A", ""}, "DATA must"},
+        {{"set", "Setup", g, "1", "1", "--forse"}, "unknown option [--forse]"},
+        {{"set", "Setup", g, "1", "1", "--log=x"}, "unknown option [--log=x]"},
+        {{"set", "Setup", g, "1", "1", "--detect"}, "[--detect] does not belong to set"},
+        {{"check", "Setup", g, "1", "1", "--force"}, "[--force] does not belong to check"},
+        {{"check", "Setup", g, "1", "1", "--reboot-code", "5"}, "does not belong to check"},
+        {{"report", "f", "--json"}, "[--json] does not belong to report"},
+        {{"set", "Setup", g, "1", "1", "--csv"}, "does not belong to set"},
+        {{"set", "Setup", g, "1", "1", "--force", "--Force"}, "[--Force] is given twice"},
+        {{"set", "Setup", g, "1", "1", "--log"}, "[--log] needs its PATH"},
+        {{"set", "Setup", g, "1", "1", "--log", "--json"}, "[--log] needs its PATH"},
+        {{"set", "Setup", g, "1", "1", "--log", ""}, "--log needs a PATH"},
+        {{"set", "Setup", g, "1", "1", "--reboot-code"}, "[--reboot-code] needs its N"},
+        {{"set", "Setup", g, "1", "1", "--reboot-code", "0"}, "1 to 2147483647, not [0]"},
+        {{"set", "Setup", g, "1", "1", "--reboot-code", "2147483648"}, "not [2147483648]"},
+        {{"set", "Setup", g, "1", "1", "--reboot-code", "99999999999"}, "not [99999999999]"},
+        {{"set", "Setup", g, "1", "1", "--busy-code", "-5"}, "not [-5]"},
+        {{"set", "Setup", g, "1", "1", "--busy-code", "0618"}, "not [0618]"},
+        {{"set", "Setup", g, "1", "1", "--busy-code", "1618 "}, "not [1618 ]"},
+        {{"set", "Setup", g, "1\r\n", "1"}, "not [1??]"},
+    };
+    for (const ArgRow& row : rows)
+    {
+        FleetRequest request;
+        std::string error;
+        const bool blOk = Parse(row.args, &request, &error);
+        const std::string where = ::testing::PrintToString(row.args);
+        if (!row.pszError)
+        {
+            EXPECT_TRUE(blOk) << where << ": " << error;
+            continue;
+        }
+        EXPECT_FALSE(blOk) << where;
+        EXPECT_NE(error.find(row.pszError), std::string::npos) << where << ": " << error;
+        EXPECT_EQ(error.find_first_of("\r\n"), std::string::npos) << where;
+    }
+}
+
+TEST(FleetArgs, FieldsOfAcceptedLines)
+{
+    FleetRequest r;
+    std::string error;
+    ASSERT_TRUE(Parse({"UNDO", "a b;\xC3\xA9", "{ec87d643-eba4-4bb5-a1e5-3f3e36b20da9}", "00ffFF1a",
+                       "e", "--log", "p q", "--reboot-code", "3010", "--busy-code", "1618",
+                       "--force", "--json"},
+                      &r, &error));
+    EXPECT_EQ(r.command, FleetCommand::Undo);
+    EXPECT_EQ(r.name, "a b;\xC3\xA9");
+    EXPECT_EQ(r.guid, "{ec87d643-eba4-4bb5-a1e5-3f3e36b20da9}");
+    EXPECT_EQ(r.dwOffset, 0xFFFF1Au);
+    EXPECT_EQ(r.bData, 0x0E);
+    EXPECT_EQ(r.logPath, "p q");
+    EXPECT_TRUE(r.blForce && r.blJson && !r.blDetect && !r.blCsv);
+    EXPECT_TRUE(r.blHaveRebootCode && r.blHaveBusyCode);
+    EXPECT_EQ(r.dwRebootCode, 3010u);
+    EXPECT_EQ(r.dwBusyCode, 1618u);
+    ASSERT_TRUE(Parse({"report", "--CSV", "C:\\logs"}, &r, &error));
+    EXPECT_EQ(r.command, FleetCommand::Report);
+    EXPECT_EQ(r.logFolder, "C:\\logs");
+    EXPECT_TRUE(r.blCsv && !r.blHaveBusyCode);
+    EXPECT_EQ(HexOffset(0), "0");
+    EXPECT_EQ(HexOffset(0xABC0012u), "ABC0012");
+    EXPECT_EQ(HexByte(0x0A), "0A");
+}
+
+TEST(FleetArgs, UsageNamesEveryCommandAndOption)
+{
+    const std::string usage = FleetUsageText();
+    for (const char* pszWord : {"ArdentisFleet64.exe", "ArdentisFleet.exe", "check ", "set ",
+                                "undo ", "report ", "--force", "--detect", "--json", "--log",
+                                "--reboot-code", "--busy-code", "--csv"})
+        EXPECT_NE(usage.find(pszWord), std::string::npos) << pszWord;
+    EXPECT_EQ(usage.back(), '\n');
+}
+
+// ---- Record files ----
+
+TEST(FleetRecords, EveryByteAndSeparatorRoundTrips)
+{
+    std::vector<RecordFields> written;
+    std::string all;
+    for (int b = 0; b < 256; ++b)
+    {
+        const std::string ch(1, static_cast<char>(b));
+        written.push_back({ch, "x" + ch + "y", ch + ch, ""});
+        all += ch;
+    }
+    for (const char* pszField : {";", "\"", "\r", "\n", "\r\n", "\"\"", ";\";\r\n", ""})
+        written.push_back({pszField});
+    written.push_back({all, "", ";", "\n\n", "\r"});
+    std::string text;
+    for (const RecordFields& fields : written)
+        text += FormatRecord(fields);
+    std::vector<RecordFields> read;
+    ASSERT_TRUE(ParseRecords(text, &read));
+    EXPECT_EQ(read, written);
+}
+
+struct ParseRow
+{
+    const char* pszText;
+    bool blWhole;
+    std::vector<RecordFields> records;
+};
+
+TEST(FleetRecords, ParseRows)
+{
+    const ParseRow rows[] = {
+        {"", true, {}},
+        {"a;b\r\nc\n\r\n\nd", true, {{"a", "b"}, {"c"}, {"d"}}},
+        {"a;\r\n;\r\n\"\"\r\n", true, {{"a", ""}, {"", ""}, {""}}},
+        {"\"x\r\ny;\"\"z\";w\n", true, {{"x\r\ny;\"z", "w"}}},
+        {"a\rb;c\r", true, {{"a\rb", "c"}}},                 // CR inside is data
+        {"a\r\r\nb", true, {{"a\r"}, {"b"}}},               // CR before CR LF is data
+        {"a\"b;\"c\"d\n", true, {{"a\"b", "cd"}}},          // stray quotes
+        {"ok\r\n\"cut;\r\nmore", false, {{"ok"}}},         // cut inside quotes
+        {"ok\r\nx;\"a\"\"", false, {{"ok"}}},
+    };
+    for (const ParseRow& row : rows)
+    {
+        std::vector<RecordFields> read = {{"stale"}};
+        EXPECT_EQ(ParseRecords(row.pszText, &read), row.blWhole) << row.pszText;
+        EXPECT_EQ(read, row.records) << row.pszText;
+    }
+}
+
+TEST(FleetRecords, LogEntriesAndHeader)
+{
+    EXPECT_EQ(FormatLogHeader(), "time;computer;run;command;name;guid;offset;data;old;read back;"
+                                 "outcome;exit code;reason;messages;backup\r\n");
+    LogEntry entry = {"2026-12-09T14:05:09Z", "PC0042", "r1", "set", "a;\"b\"", kGuid, "1A",
+                      "05", "00", "05", "CHANGED", "0", "", "one\r\ntwo / three", "C:\\b.txt"};
+    std::vector<RecordFields> read;
+    ASSERT_TRUE(ParseRecords(FormatLogHeader() + FormatLogEntry(entry), &read));
+    ASSERT_EQ(read.size(), 2u);
+    LogEntry back;
+    EXPECT_TRUE(IsLogHeader(read[0]));
+    EXPECT_FALSE(LogEntryFromRecord(read[0], &back));
+    read[0][0] = "\xEF\xBB\xBFtime";
+    EXPECT_TRUE(IsLogHeader(read[0]));
+    ASSERT_TRUE(LogEntryFromRecord(read[1], &back));
+    EXPECT_EQ(back, entry);
+    read[1].pop_back();
+    EXPECT_FALSE(LogEntryFromRecord(read[1], &back));
+}
+
+// ---- Journal ----
+
+TEST(FleetJournal, RecordsRoundTripAndMalformedAreRefused)
+{
+    JournalRecord intent;
+    intent.kind = JournalKind::Intent;
+    intent.time = "2026-12-09T14:05:09Z";
+    intent.run = "run;\"1\"";
+    intent.command = "undo";
+    intent.name = "N\xC3\xA9\r\n";
+    intent.guid = kGuid;
+    intent.dwOffset = 0xFFFFFFFF;
+    intent.bData = 0xAB;
+    intent.blHaveOld = true;
+    intent.blHaveNew = true;
+    intent.bNew = 0xFF;
+    intent.undoes = "run0";
+    intent.backup = "\\\\srv\\b;1.txt";
+    JournalRecord outcome;
+    outcome.outcome = "FAILED";
+    outcome.blHaveReadBack = true;
+    outcome.bReadBack = 0x7E;
+    outcome.nExitCode = -2147483647 - 1;
+    outcome.reason = "WRITE-ERROR-5";
+    for (const JournalRecord& record : {intent, outcome})
+    {
+        const std::string line = FormatJournalRecord(record);
+        std::vector<RecordFields> read;
+        ASSERT_TRUE(ParseRecords(line, &read));
+        ASSERT_EQ(read.size(), 1u);
+        JournalRecord back;
+        ASSERT_TRUE(JournalRecordFromFields(read[0], &back)) << line;
+        EXPECT_EQ(FormatJournalRecord(back), line);
+        EXPECT_EQ(back.kind, record.kind);
+        EXPECT_EQ(back.blHaveOld, record.blHaveOld);
+        EXPECT_EQ(back.bReadBack, record.bReadBack);
+        EXPECT_EQ(back.nExitCode, record.nExitCode);
+    }
+    EXPECT_EQ(FormatJournalRecord(outcome), "OUTCOME;;;;;;0;00;;;;;FAILED;7E;-2147483648;"
+                                            "WRITE-ERROR-5\r\n");
+
+    const RecordFields good = {"INTENT", "t", "r", "set", "n", kGuid, "1a", "0f", "", "0F", "",
+                               "", "", "", "-1", ""};
+    JournalRecord back;
+    EXPECT_TRUE(JournalRecordFromFields(good, &back));
+    const struct
+    {
+        size_t nField;
+        const char* pszValue;
+    } bad[] = {{0, "intent"}, {0, ""},     {6, ""},    {6, "123456789"}, {6, "0x1"}, {7, "F"},
+               {7, ""},       {8, "1"},    {9, "123"}, {13, "G0"},       {14, ""},   {14, "+1"},
+               {14, "01"},    {14, "-0"},  {14, "2147483648"}, {14, "1 "}};
+    for (const auto& row : bad)
+    {
+        RecordFields fields = good;
+        fields[row.nField] = row.pszValue;
+        EXPECT_FALSE(JournalRecordFromFields(fields, &back)) << row.nField << " " << row.pszValue;
+    }
+    RecordFields longer = good;
+    longer.push_back("");
+    EXPECT_FALSE(JournalRecordFromFields(longer, &back));
+}
+
+// ---- Undo choice ----
+
+namespace
+{
+
+// A compact journal line: "I run cmd data old new" or "O run cmd data outcome [reason]".
+struct J
+{
+    char chKind;
+    const char* pszRun;
+    const char* pszCommand;
+    uint8_t bData, bOld, bNew;
+    const char* pszOutcome;
+    const char* pszReason;
+};
+
+std::vector<JournalRecord> Journal(const std::vector<J>& lines, const char* pszName = "Setup",
+                                   const char* pszGuid = kGuid, uint32_t dwOffset = 0x1A)
+{
+    std::vector<JournalRecord> records;
+    for (const J& j : lines)
+    {
+        JournalRecord r;
+        r.kind = j.chKind == 'I' ? JournalKind::Intent : JournalKind::Outcome;
+        r.run = j.pszRun;
+        r.command = j.pszCommand;
+        r.name = pszName;
+        r.guid = pszGuid;
+        r.dwOffset = dwOffset;
+        r.bData = j.bData;
+        r.blHaveOld = r.blHaveNew = r.kind == JournalKind::Intent;
+        r.bOld = j.bOld;
+        r.bNew = j.bNew;
+        r.outcome = j.pszOutcome ? j.pszOutcome : "";
+        r.reason = j.pszReason ? j.pszReason : "";
+        records.push_back(r);
+    }
+    return records;
+}
+
+} // namespace
+
+TEST(FleetUndo, ScenarioRows)
+{
+    using K = UndoChoice::Kind;
+    // original 00; set 01 (00->01); set 02 (01->02); undo 02 (02->01)
+    const std::vector<J> base = {
+        {'I', "s1", "set", 1, 0, 1, nullptr, nullptr}, {'O', "s1", "set", 1, 0, 0, "CHANGED", nullptr},
+        {'I', "s2", "set", 2, 1, 2, nullptr, nullptr}, {'O', "s2", "set", 2, 0, 0, "CHANGED", nullptr}};
+    std::vector<J> afterUndo = base;
+    afterUndo.push_back({'I', "u1", "undo", 2, 2, 1, nullptr, nullptr});
+    afterUndo.push_back({'O', "u1", "undo", 2, 0, 0, "UNDONE", nullptr});
+    std::vector<J> afterTwo = afterUndo;
+    afterTwo.push_back({'O', "u2", "undo", 2, 0, 0, "UNCHANGED", nullptr});
+    const struct
+    {
+        const char* pszWhat;
+        std::vector<J> lines;
+        uint8_t bData;
+        K kind;
+        const char* pszRun;
+        uint8_t bOld;
+        bool blInterrupted;
+    } rows[] = {
+        {"undo 02", base, 2, K::Change, "s2", 1, false},
+        {"undo 02 after undo 02", afterUndo, 2, K::Change, "s2", 1, false},
+        {"undo 02 after two undos", afterTwo, 2, K::Change, "s2", 1, false},
+        {"undo 01", afterUndo, 1, K::Change, "s1", 0, false},
+        {"undo 03: never set", base, 3, K::NoRecord, "", 0, false},
+        {"empty journal", {}, 1, K::NoRecord, "", 0, false},
+        {"interrupted set", {{'I', "s1", "set", 1, 0, 1, nullptr, nullptr}}, 1, K::Change, "s1", 0,
+         true},
+        {"no read-back", {{'I', "s1", "set", 1, 0, 1, nullptr, nullptr},
+                          {'O', "s1", "set", 1, 0, 0, "FAILED", "NO-READ-BACK"}}, 1, K::Change,
+         "s1", 0, true},
+        {"failed: not kept", {{'I', "s1", "set", 1, 0, 1, nullptr, nullptr},
+                              {'O', "s1", "set", 1, 0, 0, "FAILED", "NOT-KEPT"}}, 1, K::NoRecord,
+         "", 0, false},
+        {"failed: write error", {{'I', "s1", "set", 1, 0, 1, nullptr, nullptr},
+                                 {'O', "s1", "set", 1, 0, 0, "FAILED", "WRITE-ERROR-5"}}, 1,
+         K::NoRecord, "", 0, false},
+        {"forced same value after a change",
+         {{'I', "s1", "set", 1, 0, 1, nullptr, nullptr}, {'O', "s1", "set", 1, 0, 0, "CHANGED", nullptr},
+          {'I', "s2", "set", 1, 1, 1, nullptr, nullptr}, {'O', "s2", "set", 1, 0, 0, "CHANGED", nullptr}},
+         1, K::Change, "s1", 0, false},
+        {"forced same value only", {{'I', "s2", "set", 1, 1, 1, nullptr, nullptr},
+                                    {'O', "s2", "set", 1, 0, 0, "CHANGED", nullptr}}, 1,
+         K::NothingToTakeBack, "", 0, false},
+        {"unchanged only", {{'O', "s1", "set", 1, 0, 0, "UNCHANGED", nullptr}}, 1,
+         K::NothingToTakeBack, "", 0, false},
+        {"unchanged of other data", {{'O', "s1", "set", 2, 0, 0, "UNCHANGED", nullptr}}, 1,
+         K::NoRecord, "", 0, false},
+        {"undo intent is no change", {{'I', "u1", "undo", 1, 2, 1, nullptr, nullptr}}, 1,
+         K::NoRecord, "", 0, false},
+    };
+    for (const auto& row : rows)
+    {
+        const UndoChoice choice = ChooseUndo(Journal(row.lines), "Setup",
+                                             "{ec87d643-eba4-4bb5-a1e5-3f3e36b20da9}", 0x1A,
+                                             row.bData);
+        EXPECT_EQ(choice.kind, row.kind) << row.pszWhat;
+        EXPECT_EQ(choice.run, row.pszRun) << row.pszWhat;
+        EXPECT_EQ(choice.bOld, row.bOld) << row.pszWhat;
+        EXPECT_EQ(choice.blInterrupted, row.blInterrupted) << row.pszWhat;
+    }
+    // Other names, GUIDs and offsets never count; NAME compares exactly.
+    const std::vector<J> one = {{'I', "s1", "set", 1, 0, 1, nullptr, nullptr},
+                                {'O', "s1", "set", 1, 0, 0, "CHANGED", nullptr}};
+    EXPECT_EQ(ChooseUndo(Journal(one, "setup"), "Setup", kGuid, 0x1A, 1).kind, K::NoRecord);
+    EXPECT_EQ(ChooseUndo(Journal(one, "Setup", "{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA8}"), "Setup",
+                         kGuid, 0x1A, 1).kind, K::NoRecord);
+    EXPECT_EQ(ChooseUndo(Journal(one, "Setup", kGuid, 0x1B), "Setup", kGuid, 0x1A, 1).kind,
+              K::NoRecord);
+}
+
+TEST(FleetUndo, InterruptedRunsInJournalOrder)
+{
+    const auto records = Journal({{'I', "a", "set", 1, 0, 1, nullptr, nullptr},
+                                  {'I', "b", "undo", 1, 1, 0, nullptr, nullptr},
+                                  {'O', "b", "undo", 1, 0, 0, "UNDONE", nullptr},
+                                  {'I', "c", "set", 1, 0, 1, nullptr, nullptr},
+                                  {'I', "a", "set", 1, 0, 1, nullptr, nullptr}});
+    EXPECT_EQ(InterruptedRuns(records), (std::vector<std::string>{"a", "c"}));
+}
+
+// ---- Summary ----
+
+TEST(FleetSummary, LineAndJsonRows)
+{
+    RunSummary changed;
+    changed.outcome = "CHANGED";
+    changed.command = "set";
+    changed.blHaveOld = changed.blHaveNew = changed.blHaveReadBack = true;
+    changed.bOld = 0x03;
+    changed.bNew = changed.bReadBack = 0x7E;
+    changed.run = "PC1-20261209T140509Z-1a2b";
+    RunSummary refused;
+    refused.outcome = "REFUSED";
+    refused.nExitCode = -1;
+    refused.reason = "BAD ARG\"\\\x01\xFF";
+    const struct
+    {
+        const RunSummary* pSummary;
+        const char* pszLine;
+        const char* pszJson;
+    } rows[] = {
+        {&changed, "RESULT=CHANGED EXIT=0 OLD=03 NEW=7E READ=7E REASON= RUN=PC1-20261209T140509Z-1a2b",
+         "{\"result\":\"CHANGED\",\"exit\":0,\"command\":\"set\",\"old\":\"03\",\"new\":\"7E\","
+         "\"read\":\"7E\",\"reason\":null,\"run\":\"PC1-20261209T140509Z-1a2b\"}"},
+        {&refused, "RESULT=REFUSED EXIT=-1 OLD= NEW= READ= REASON=BAD_ARG\"\\_\xFF RUN=",
+         "{\"result\":\"REFUSED\",\"exit\":-1,\"command\":null,\"old\":null,\"new\":null,"
+         "\"read\":null,\"reason\":\"BAD ARG\\\"\\\\\\u0001\\ufffd\",\"run\":null}"},
+    };
+    for (const auto& row : rows)
+    {
+        EXPECT_EQ(FormatSummaryLine(*row.pSummary), row.pszLine);
+        EXPECT_EQ(FormatSummaryJson(*row.pSummary), row.pszJson);
+    }
+    RunSummary huge = refused;
+    huge.run = std::string(150, '\x01') + std::string(100, '\xE9');
+    huge.reason = std::string(300, '"');
+    huge.outcome = "\xC3\xA9" + std::string(300, 'X');
+    huge.command = std::string(300, '\\');
+    const std::string line = FormatSummaryLine(huge);
+    const std::string json = FormatSummaryJson(huge);
+    EXPECT_EQ(line.size(), kSummaryMaxChars);
+    EXPECT_LE(json.size(), kSummaryMaxChars);
+    EXPECT_EQ(json.back(), '}');
+    EXPECT_NE(json.find("\"result\":\"\xC3\xA9XXXXXX\""), std::string::npos) << json;
+}
+
+// ---- Report ----
+
+namespace
+{
+
+LogEntry LogRun(const char* pszTime, const char* pszPc, const char* pszOutcome, const char* pszReason,
+             const char* pszExit = "0", const char* pszOffset = "1A", const char* pszData = "05",
+             const char* pszGuid = kGuid, const char* pszCommand = "set")
+{
+    return {pszTime, pszPc, "r", pszCommand, "Setup", pszGuid, pszOffset, pszData, "", "",
+            pszOutcome, pszExit, pszReason, "", ""};
+}
+
+} // namespace
+
+TEST(FleetReport, TextAndCsvRows)
+{
+    const char* const kLower = "{ec87d643-eba4-4bb5-a1e5-3f3e36b20da9}";
+    ReportInput input;
+    input.entries = {
+        LogRun("2026-12-09T10:00:00Z", "PC-B", "FAILED", "NOT-KEPT", "255"),
+        LogRun("2026-12-09T11:00:00Z", "pc-b", "CHANGED", "", "3010", "001a", "5", kLower),
+        LogRun("2026-12-09T09:00:00Z", "PC-A", "CHANGED", ""),
+        LogRun("2026-12-09T12:00:00Z", "PC-A", "BUSY", "LOCK-BUSY", "1618", "1A", "05", kGuid, "check"),
+        LogRun("2026-12-09T08:00:00Z", "PC-C", "FAILED", "WRITE-ERROR-5", "255"),
+        LogRun("2026-12-09T08:00:00Z", "PC-C", "NOT-POSSIBLE", "OFFSET-OUTSIDE", "255"),
+        LogRun("2026-12-09T08:00:00Z", "PC-D", "HOLDS", "", "0", "1A", "06"),
+    };
+    input.nUnreadableLines = 2;
+    input.unreadableFiles = {"\\\\srv\\logs\\PC-E.log"};
+    const std::string text = FormatReportText(input);
+    const char* const kParts[] = {
+        "7 runs read, 2 settings",
+        "Setting NAME Setup GUID {EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9} OFFSET 1A DATA 05\n"
+        "  PCs                   3\n"
+        "  CHANGED               1\n"
+        "  UNCHANGED             0\n",
+        "  FAILED                0\n"
+        "  NOT-POSSIBLE          1\n"
+        "      OFFSET-OUTSIDE        1\n"
+        "  BUSY                  1\n"
+        "      LOCK-BUSY             1\n"
+        "  PCs whose last run failed: 2\n"
+        "    PC-A  BUSY LOCK-BUSY  exit 1618  check 2026-12-09T12:00:00Z\n"
+        "    PC-C  NOT-POSSIBLE OFFSET-OUTSIDE  exit 255  set 2026-12-09T08:00:00Z\n",
+        "OFFSET 1A DATA 06\n  PCs                   1\n  CHANGED               0\n",
+        "  HOLDS                 1\n",
+        "Lines that are no log entries: 2\n",
+        "    \\\\srv\\logs\\PC-E.log\n",
+    };
+    for (const char* pszPart : kParts)
+        EXPECT_NE(text.find(pszPart), std::string::npos) << pszPart << "\n--- in ---\n" << text;
+    EXPECT_EQ(FormatReportCsv(input),
+              "name,guid,offset,data,outcome,reason,pcs,computers\r\n"
+              "Setup,{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9},1A,05,CHANGED,,1,pc-b\r\n"
+              "Setup,{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9},1A,05,NOT-POSSIBLE,OFFSET-OUTSIDE,1,PC-C\r\n"
+              "Setup,{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9},1A,05,BUSY,LOCK-BUSY,1,PC-A\r\n"
+              "Setup,{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9},1A,06,HOLDS,,1,PC-D\r\n");
+
+    ReportInput odd;
+    odd.entries = {LogRun("t", "PC\r1", "FAILED", "", "2", "1A", "05", "a,\"b\"")};
+    EXPECT_NE(FormatReportText(odd).find("    PC?1  FAILED (no reason)  exit 2"), std::string::npos);
+    EXPECT_NE(FormatReportCsv(odd).find("Setup,\"a,\"\"b\"\"\",1A,05,FAILED,,1,\"PC\r1\"\r\n"),
+              std::string::npos);
+    EXPECT_NE(FormatReportText(ReportInput()).find("No runs found."), std::string::npos);
+}
