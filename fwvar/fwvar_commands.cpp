@@ -113,21 +113,30 @@ void EnableFirmwareVariablePrivilege()
     CloseHandle(hToken);
 }
 
-bool ReadFirmwareVariable(const char* pszName, const char* pszGuid, VariableCopy* pCopy)
+namespace
+{
+
+enum class ReadResult
+{
+    Ok,
+    NoWorkBuffer, // the 4 MiB working buffer could not be had
+    OsError,      // the OS refused: the code is in *pdwError
+    NoCopy,       // the exact-size copy could not be had
+};
+
+ReadResult ReadIntoCopy(const char* pszName, const char* pszGuid, VariableCopy* pCopy,
+                        uint32_t* pdwError)
 {
     uint8_t* pbWork = static_cast<uint8_t*>(malloc(kVariableWorkBufferSize));
     if (!pbWork)
-    {
-        printf("Allocate memory failed.\n");
-        return false;
-    }
+        return ReadResult::NoWorkBuffer;
     DWORD dwRead = g_FirmwareVariableApi.pfnGetFirmwareEnvironmentVariableA(
         pszName, pszGuid, pbWork, kVariableWorkBufferSize);
     if (dwRead == 0)
     {
-        printf("GetVariable Error Code=%ld\n", static_cast<long>(GetLastError()));
+        *pdwError = GetLastError();
         free(pbWork);
-        return false;
+        return ReadResult::OsError;
     }
     // The OS never reports more than the buffer held; a larger count would
     // make the copy read past it.
@@ -138,10 +147,55 @@ bool ReadFirmwareVariable(const char* pszName, const char* pszGuid, VariableCopy
         memcpy(pbCopy, pbWork, dwRead);
     free(pbWork);
     if (!pbCopy)
-        return false;
+        return ReadResult::NoCopy;
     pCopy->pbData = pbCopy;
     pCopy->dwSize = dwRead;
-    return true;
+    return ReadResult::Ok;
+}
+
+} // namespace
+
+bool ReadFirmwareVariable(const char* pszName, const char* pszGuid, VariableCopy* pCopy)
+{
+    uint32_t dwError = 0;
+    switch (ReadIntoCopy(pszName, pszGuid, pCopy, &dwError))
+    {
+        case ReadResult::Ok:
+            return true;
+        case ReadResult::NoWorkBuffer:
+            printf("Allocate memory failed.\n");
+            return false;
+        case ReadResult::OsError:
+            printf("GetVariable Error Code=%ld\n", static_cast<long>(dwError));
+            return false;
+        case ReadResult::NoCopy:
+            break;
+    }
+    return false;
+}
+
+bool ReadFirmwareVariableQuiet(const char* pszName, const char* pszGuid, VariableCopy* pCopy,
+                               uint32_t* pdwError)
+{
+    *pdwError = ERROR_SUCCESS;
+    ReadResult result = ReadIntoCopy(pszName, pszGuid, pCopy, pdwError);
+    if (result == ReadResult::NoWorkBuffer || result == ReadResult::NoCopy)
+        *pdwError = ERROR_NOT_ENOUGH_MEMORY;
+    return result == ReadResult::Ok;
+}
+
+bool WriteFirmwareVariable(const char* pszName, const char* pszGuid, const uint8_t* pbData,
+                           uint32_t cbData, uint32_t* pdwError)
+{
+    // Windows' prototype takes a non-const pointer but only reads the value.
+    if (g_FirmwareVariableApi.pfnSetFirmwareEnvironmentVariableA(
+            pszName, pszGuid, const_cast<uint8_t*>(pbData), cbData))
+    {
+        *pdwError = ERROR_SUCCESS;
+        return true;
+    }
+    *pdwError = GetLastError();
+    return false;
 }
 
 // The start both changing commands share: names shown, the boot checked,

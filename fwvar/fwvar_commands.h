@@ -18,6 +18,15 @@ void EnableFirmwareVariablePrivilege();
 // One call into a 4 MiB working buffer, then an exact-size copy. False (with
 // the OS error already printed) when the variable cannot be read.
 bool ReadFirmwareVariable(const char* pszName, const char* pszGuid, VariableCopy* pCopy);
+// The same read without a word on standard output, for front ends that speak
+// for themselves: false with *pdwError the OS error code (8, not enough
+// memory, when a buffer could not be had).
+bool ReadFirmwareVariableQuiet(const char* pszName, const char* pszGuid, VariableCopy* pCopy,
+                               uint32_t* pdwError);
+// Writes cbData bytes as the variable's new value (0 deletes it): false with
+// *pdwError the OS error code.
+bool WriteFirmwareVariable(const char* pszName, const char* pszGuid, const uint8_t* pbData,
+                           uint32_t cbData, uint32_t* pdwError);
 
 bool SetVariableByte(int32_t nOffset, uint8_t bData);
 bool DumpVariableToFile(const char* pszFileName); // ends the run if the file cannot be opened
