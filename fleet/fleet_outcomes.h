@@ -12,6 +12,8 @@ constexpr const char* kOutcomeNotPossible = "NOT-POSSIBLE";  // check: the chang
 constexpr const char* kOutcomeFailed = "FAILED";             // set / undo: not done, see the reason
 constexpr const char* kOutcomeRefused = "REFUSED";           // the command line was refused
 constexpr const char* kOutcomeBusy = "BUSY";                 // another Ardentis program held the lock
+// Journal only: a later run found this run's intent without an outcome.
+constexpr const char* kOutcomeInterrupted = "INTERRUPTED";
 
 // Reasons
 constexpr const char* kReasonLegacyBios = "LEGACY-BIOS";

@@ -25,8 +25,9 @@ struct UndoChoice
 
 // The change an undo of NAME GUID OFFSET DATA takes back: the latest (in
 // journal order) `set` of that DATA whose intent wrote DATA over another value
-// (old != DATA) and whose outcome is CHANGED or missing (interrupted: the
-// write may have happened), or FAILED with reason NO-READ-BACK (likewise).
+// (old != DATA) and whose outcome is CHANGED, missing or INTERRUPTED
+// (interrupted: the write may have happened), or FAILED with reason
+// NO-READ-BACK (likewise).
 // Undo runs are never themselves taken back, other failed runs and
 // same-value runs never count; so an undo chooses the same change again after
 // it ran (the caller then finds the byte holding the old value already).
