@@ -14,9 +14,6 @@ import sys
 import time
 import zipfile
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-# The fleet batch files, shipped as they are in release/ (CR LF).
-BATCH_FILES = ("set-byte.cmd", "check-byte.cmd", "undo-byte.cmd")
 
 
 def read(path):
@@ -37,10 +34,10 @@ def main():
     files = {
         "Ardentis64.exe": read(os.path.join(win64, "Ardentis64.exe")),
         "Ardentis.exe": read(os.path.join(win32, "Ardentis.exe")),
+        "ArdentisFleet64.exe": read(os.path.join(win64, "ArdentisFleet64.exe")),
+        "ArdentisFleet.exe": read(os.path.join(win32, "ArdentisFleet.exe")),
         "README.txt": readme,
     }
-    for batch in BATCH_FILES:
-        files[batch] = read(os.path.join(ROOT, "release", batch))
     files["SHA256SUMS.txt"] = "".join(
         "%s *%s\r\n" % (hashlib.sha256(data).hexdigest(), name)
         for name, data in files.items()).encode()

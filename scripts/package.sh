@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the release package for administrators, dist/Ardentis-<version>.zip:
-# Ardentis64.exe, Ardentis.exe, README.txt, set-byte.cmd, check-byte.cmd,
-# undo-byte.cmd and SHA256SUMS.txt.
+# Ardentis64.exe, Ardentis.exe, ArdentisFleet64.exe, ArdentisFleet.exe,
+# README.txt and SHA256SUMS.txt.
 # The same commit gives the same bytes in any build folder.
 #   bash scripts/package.sh [BUILD_ROOT [DIST]]    (default: build, dist)
 # BUILD_ROOT holds the win64 and win32 build folders (configured here if new).
@@ -13,6 +13,6 @@ dist=${2:-dist}
 for preset in win64 win32; do
     cmake --preset "$preset" -B "$build_root/$preset" >/dev/null
 done
-cmake --build "$build_root/win64" --target Ardentis64 >/dev/null
-cmake --build "$build_root/win32" --target Ardentis >/dev/null
+cmake --build "$build_root/win64" --target Ardentis64 ArdentisFleet64 >/dev/null
+cmake --build "$build_root/win32" --target Ardentis ArdentisFleet >/dev/null
 python3 scripts/package.py "$build_root" "$dist"

@@ -1,27 +1,46 @@
-// Holds the tool's single-instance mutex for the end-to-end tests.
+// Holds what another Ardentis program needs, for the end-to-end tests.
 //
-// Creates "ACCESS_BIOS_ROM" with initial ownership, prints "held" (or
-// "busy" and exits 1 when someone else already has it), then keeps it until
-// a line arrives on standard input or standard input closes. The test thus
-// decides exactly when the holder lets go, instead of racing a timer.
+// Without arguments: creates "ACCESS_BIOS_ROM" with initial ownership, prints
+// "held" (or "busy" and exits 1 when someone else already has it).
+// With --file PATH: opens (creating) PATH with no sharing at all, as a person
+// who has a log open in a spreadsheet does, prints "held" (or "busy" and the
+// error, exit 1).
+// Then keeps it until a line arrives on standard input or standard input
+// closes. The test thus decides exactly when the holder lets go, instead of
+// racing a timer.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
-int main()
+int main(int argc, char** argv)
 {
+    HANDLE hHeld = nullptr;
     SetLastError(ERROR_SUCCESS);
-    HANDLE hMutex = CreateMutexA(nullptr, TRUE, "ACCESS_BIOS_ROM");
-    if (!hMutex || GetLastError() == ERROR_ALREADY_EXISTS)
+    if (argc == 3 && strcmp(argv[1], "--file") == 0)
     {
-        printf("busy\n");
-        return 1;
+        hHeld = CreateFileA(argv[2], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (hHeld == INVALID_HANDLE_VALUE)
+        {
+            printf("busy %lu\n", GetLastError());
+            return 1;
+        }
+    }
+    else
+    {
+        hHeld = CreateMutexA(nullptr, TRUE, "ACCESS_BIOS_ROM");
+        if (!hHeld || GetLastError() == ERROR_ALREADY_EXISTS)
+        {
+            printf("busy\n");
+            return 1;
+        }
     }
     printf("held\n");
     fflush(stdout);
     char szLine[16];
     fgets(szLine, sizeof szLine, stdin);
-    CloseHandle(hMutex);
+    CloseHandle(hHeld);
     printf("released\n");
     return 0;
 }

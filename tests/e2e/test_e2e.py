@@ -12,7 +12,9 @@ Run by CTest once per architecture; see tests/e2e/CMakeLists.txt.
 """
 
 import argparse
+import csv
 import errno
+import json
 import os
 import re
 import shlex
@@ -127,7 +129,7 @@ class Screen:
                     self.fill = tuple(int(v, 16) for v in rest.split())
 
 
-def probe(tmp, program, *args, store=None, stdout_file=None):
+def probe(tmp, program, *args, store=None, stdout_file=None, env=None):
     """Runs program as conprobe's child in a fresh console, the way CI has
     it: no terminal, standard input /dev/null, a session of its own."""
     report = os.path.join(tmp, "screen.txt")
@@ -135,7 +137,7 @@ def probe(tmp, program, *args, store=None, stdout_file=None):
         os.unlink(report)
     command = [CFG.wine, CFG.conprobe, wine_path(report),
                wine_path(stdout_file) if stdout_file else "-", wine_path(program), *args]
-    env = wine_env(store)
+    env = dict(wine_env(store), **(env or {}))
     env["SHELL"] = "/bin/sh"  # script runs the command through $SHELL -c
     proc = subprocess.run(["script", "-qec", shlex.join(command), "/dev/null"],
                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
@@ -667,244 +669,100 @@ class BatchFileTests(E2ECase):
         self.assertTrue(os.path.exists(self.var_path))
 
 
-    # Runs of the shipped batch files, one per row, in order, on one store:
-    # the command (the batch file's name without .cmd and its arguments;
-    # @LOG a log file, @LOGS and @UNDO log folders, @NOLOG a log in a missing
-    # folder; a leading @LEGACY runs it without the store, @IGNORE on a
-    # firmware that ignores writes, @NORIGHT without the right to firmware
-    # variables, as from a prompt that was not elevated), the exit code, the log line from its
-    # third field on (@GOT and @203 stand for the tool's messages of a good
-    # and of a missing variable's read, @BACKUP for a backup file beside the
-    # log holding the variable as it was before the run; None: no line, and
-    # "!text" instead: no line, text on standard error), and what becomes of
-    # Setup (18 bytes): None when no variable file may be touched at all,
-    # else the bytes written as OFFSET=VALUE; "save" keeps the variable as it
-    # is before the run, "restored" asserts that it is byte for byte that
-    # again after the run.
-    FLEET_RUNS = (
-        # check-byte.cmd reads and never writes.
-        ("check-byte Setup @GUID 11 a5 @LOG", 0,
-         "Setup;@GUID;11;a5;0;ready: the byte would be changed;@GOT;00;;;", None),
-        ("check-byte Setup @GUID 0 0 @LOG", 0,
-         "Setup;@GUID;0;0;0;nothing to do: the byte already holds the value;@GOT;00;;;", None),
-        ("check-byte Setup @GUID 12 1 @LOG", 255, "Setup;@GUID;12;1;255;"
-         "not possible here: OFFSET is outside the variable of 18 bytes;@GOT;;;;", None),
-        # The highest OFFSET there is: the last entry of the dump's line 4096.
-        ("check-byte Big @GUID FFFF 2 @LOG", 0,
-         "Big;@GUID;FFFF;2;0;ready: the byte would be changed;@GOT;01;;;", None),
-        ("check-byte Missing @GUID 0 1 @LOG", 255,
-         "Missing;@GUID;0;1;255;not possible here: the variable does not exist;@203;;;;", None),
-        ("check-byte Short @GUID 0 1 @LOG", 255, "Short;@GUID;0;1;255;not possible here: "
-         "the variable cannot be read, error 1392;GetVariable Error Code=1392 / Get variable failed!"
-         ";;;;", None),
-        ("@LEGACY check-byte Setup @GUID 0 1 @LOG", 255, "Setup;@GUID;0;1;255;not possible here: "
-         "legacy BIOS installation, no firmware variables;Windows was installed using legacy BIOS."
-         ";;;;", None),
-        ("@NORIGHT check-byte Setup @GUID 0 1 @LOG", 255, "Setup;@GUID;0;1;255;not possible here: "
-         "no right to firmware variables, run elevated or as SYSTEM;"
-         "GetVariable Error Code=1314 / Get variable failed!;;;;", None),
-        ("check-byte Setup @GUID 0 1 @LOG -act 2", 255, "Setup;@GUID;0;1;255;not possible here: "
-         "-act/-policy value missing or invalid;Please input the correct parameter with -act.;;;;",
-         None),
-        ("check-byte Setup @GUID 1 0x5 @LOG", 255, "Setup;@GUID;1;0x5;255;not possible here: "
-         "refused;check-byte: DATA must be 1 or 2 hexadecimal digits, not [0x5];;;;", None),
-        ("check-byte Setup @GUID 1 5", 255, "!usage: check-byte.cmd", None),
-        # set-byte.cmd: today's outcomes, with the new fields.
-        ("set-byte Setup @GUID 11 a5 @LOG", 0,
-         "Setup;@GUID;11;a5;0;success: the byte is set;Set variable success!;00;A5;;", "11=a5"),
-        ("set-byte Missing @GUID 0 1 @LOG", 255, "Missing;@GUID;0;1;255;"
-         "failure: the byte is not set, the variable does not exist;@203;;;;", None),
-        ("set-byte Volatile @GUID 0 2 @LOG", 255, "Volatile;@GUID;0;2;255;failure: the byte is not "
-         "set, the write failed;Set variable fail. Error code=13;01;;;", None),
-        ("set-byte Setup @GUID 1 2 @LOG -act 2", -1, "Setup;@GUID;1;2;-1;parameter error: -act/-policy"
-         " value missing or invalid, the byte is not set;Please input the correct parameter with "
-         "-act.;;;;", None),
-        ("set-byte Setup @GUID 1 0x5 @LOG", 255, "Setup;@GUID;1;0x5;255;failure: the byte is not set;"
-         "set-byte: DATA must be 1 or 2 hexadecimal digits, not [0x5];;;;", None),
-        ("set-byte Setup @GUID 12345 5 @LOG", 255, "Setup;@GUID;12345;5;255;failure: the byte is not "
-         "set;set-byte: OFFSET must be 1 to 4 hexadecimal digits, not [12345];;;;", None),
-        # A refused value is logged and shown as text, never run as a
-        # redirection or a command.
-        ('set-byte Setup @GUID "1>2" "5&ver" @LOG', 255, "Setup;@GUID;1>2;5&ver;255;failure: the byte is "
-         "not set;set-byte: DATA must be 1 or 2 hexadecimal digits, not [5&ver];;;;", None),
-        ("set-byte Setup @GUID 1 5 @LOGS", 0,
-         "Setup;@GUID;1;5;0;success: the byte is set;Set variable success!;00;05;@BACKUP;", "1=5"),
-        ("set-byte Setup @GUID 1 6 @NOLOG", 255, "!cannot write the log", None),
-        ("set-byte Setup @GUID 1 6", 255, "!usage: set-byte.cmd", None),
-        # set-byte.cmd looks before and verifies after.
-        ("set-byte Setup @GUID 11 A5 @LOGS", 0, "Setup;@GUID;11;A5;0;"
-         "unchanged: the byte already holds the value, not written;@GOT;A5;;;", None),
-        ("set-byte Setup @GUID 11 a5 @LOGS /force", 0,
-         "Setup;@GUID;11;a5;0;success: the byte is set;Set variable success!;A5;A5;@BACKUP;",
-         "11=a5"),
-        ("set-byte Setup @GUID 12 1 @LOGS", 255, "Setup;@GUID;12;1;255;failure: the byte is not set, "
-         "OFFSET is outside the variable of 18 bytes;@GOT;;;;", None),
-        ("@IGNORE set-byte Setup @GUID 2 3 @LOGS", 255, "Setup;@GUID;2;3;255;failure: written but not "
-         "kept, the byte reads back 00;Set variable success!;00;00;@BACKUP;", None),
-        ("@LEGACY set-byte Setup @GUID 0 1 @LOGS", 255, "Setup;@GUID;0;1;255;failure: the byte is not "
-         "set, legacy BIOS installation, no firmware variables;"
-         "Windows was installed using legacy BIOS.;;;;", None),
-        ("@NORIGHT set-byte Setup @GUID 0 1 @LOGS", 255, "Setup;@GUID;0;1;255;failure: the byte is not "
-         "set, no right to firmware variables, run elevated or as SYSTEM;"
-         "GetVariable Error Code=1314 / Get variable failed!;;;;", None),
-        ("set-byte Short @GUID 0 1 @LOG", 255, "Short;@GUID;0;1;255;failure: the byte is not set, the "
-         "variable cannot be read, error 1392;GetVariable Error Code=1392 / Get variable failed!;;;;",
-         None),
-        # undo-byte.cmd: change, undo; change, change, undo, undo, undo.
-        ("set-byte Setup @GUID 3 7 @UNDO", 0,
-         "Setup;@GUID;3;7;0;success: the byte is set;Set variable success!;00;07;@BACKUP;",
-         "save 3=7"),
-        ("undo-byte @UNDO", 0,
-         "Setup;@GUID;3;00;0;success: the byte is set;Set variable success!;07;00;@BACKUP;1",
-         "3=0 restored"),
-        ("set-byte Setup @GUID 3 8 @UNDO", 0,
-         "Setup;@GUID;3;8;0;success: the byte is set;Set variable success!;00;08;@BACKUP;",
-         "save 3=8"),
-        ("set-byte Setup @GUID 4 9 @UNDO", 0,
-         "Setup;@GUID;4;9;0;success: the byte is set;Set variable success!;00;09;@BACKUP;", "4=9"),
-        ("set-byte Setup @GUID 3 8 @UNDO", 0, "Setup;@GUID;3;8;0;"
-         "unchanged: the byte already holds the value, not written;@GOT;08;;;", None),
-        ("undo-byte @UNDO", 0,
-         "Setup;@GUID;4;00;0;success: the byte is set;Set variable success!;09;00;@BACKUP;4", "4=0"),
-        ("undo-byte @UNDO", 0,
-         "Setup;@GUID;3;00;0;success: the byte is set;Set variable success!;08;00;@BACKUP;3",
-         "3=0 restored"),
-        ("undo-byte @UNDO", 0,
-         ";;;;0;nothing to undo: every change of this PC in the log is undone;;;;;", None),
-        # A byte changed since (here through another log) is left alone
-        # unless /force; the undo that failed is still to do.
-        ("set-byte Setup @GUID 5 1 @UNDO", 0,
-         "Setup;@GUID;5;1;0;success: the byte is set;Set variable success!;00;01;@BACKUP;", "5=1"),
-        ("set-byte Setup @GUID 5 2 @LOG", 0,
-         "Setup;@GUID;5;2;0;success: the byte is set;Set variable success!;01;02;;", "5=2"),
-        ("undo-byte @UNDO", 255, "Setup;@GUID;5;00;255;failure: the byte is not set, the byte holds 02,"
-         " not 01 as the change to undo left it;@GOT;02;;;9", None),
-        ("undo-byte @UNDO /force", 0,
-         "Setup;@GUID;5;00;0;success: the byte is set;Set variable success!;02;00;@BACKUP;9", "5=0"),
-        # In the folder log: only the first run changed a byte (the forced
-        # one wrote the value that was there).
-        ("undo-byte @LOGS", 0,
-         "Setup;@GUID;1;00;0;success: the byte is set;Set variable success!;05;00;@BACKUP;1", "1=0"),
-        ("undo-byte @NOLOG", 255, "!cannot write the log", None),
-        ("undo-byte", 255, "!usage: undo-byte.cmd", None),
-    )
+def store_leaf(name, encoding):
+    """The simulated store's file name for a variable name as Windows passes
+    it in the given code page (see sim/efivar_names.h), without the GUID."""
+    return "".join(chr(b) if 0x20 <= b < 0x7F and chr(b) not in '\\/:*?"<>|%^' else "%%%02X" % b
+                   for b in name.encode(encoding))
 
-    def test_fleet_batch_files_log_every_run_and_change_only_what_they_say(self):
-        # The shipped batch files beside the simulated-store program, named
-        # as the tool they pick here: Ardentis64.exe on this 64-bit Wine (a
-        # 32-bit Ardentis.exe beside it must not be taken), Ardentis.exe
-        # when it is the only one.
-        fleet = os.path.join(self.tmp, "fleet")
-        os.mkdir(fleet)
-        for batch in CFG.batch:
-            shutil.copy(batch, fleet)
-        shutil.copy(CFG.sim_tool, os.path.join(fleet, CFG.program_name))
-        if CFG.program_name == "Ardentis64.exe":
-            with open(os.path.join(fleet, "Ardentis.exe"), "wb") as f:
-                f.write(b"not this one")
-        setup = bytearray(18)
-        self.make_variable(setup)
-        self.make_variable(b"\x01", attributes=6, name="Volatile")
-        self.make_file(b"\x07\x00\x00", name="Short")
-        self.make_variable(bytes(range(255)) * 257 + b"\x01", name="Big")  # 64 KiB
-        places = {"@LOG": os.path.join(self.tmp, "results.log"),
-                  "@LOGS": os.path.join(self.tmp, "logs"),
-                  "@UNDO": os.path.join(self.tmp, "undo"),
-                  "@NOLOG": os.path.join(self.tmp, "missing", "results.log")}
-        os.mkdir(places["@LOGS"])
-        os.mkdir(places["@UNDO"])
-        # The current folder of every run: a stray redirection lands here.
-        work = os.path.join(self.tmp, "work")
-        os.mkdir(work)
-        computer = self.run_batch("name.bat", ["@echo off", "echo %COMPUTERNAME%"]).stdout
-        computer = computer.decode().strip()
-        folder_log = "%s.log" % computer
-        saved = None
-        for command, code, line, change in self.FLEET_RUNS:
-            with self.subTest(run=command):
-                words = command.split(" ")
-                env = []
-                launcher = ""
-                while words[0] in ("@LEGACY", "@IGNORE", "@NORIGHT"):
-                    prefix = words.pop(0)
-                    if prefix == "@NORIGHT":
-                        launcher = '"%s" ' % wine_path(CFG.noright)
-                        continue
-                    env.append({"@LEGACY": 'set "%s="' % SIM_ENV,
-                                "@IGNORE": 'set "ARDENTIS_SIM_IGNORE_WRITES=1"'}[prefix])
-                script = words[0]
-                words[0] = wine_path(os.path.join(fleet, script + ".cmd"))
-                place = next((w for w in words if w in places), None)
-                log = places.get(place)
-                if place in ("@LOGS", "@UNDO"):
-                    log = os.path.join(log, folder_log)
-                # Old enough that any rewrite shows in a file's time.
-                for leaf in os.listdir(self.store):
-                    os.utime(os.path.join(self.store, leaf), ns=(10 ** 18, 10 ** 18))
-                before = self.store_state()
-                backups = self.backups(places)
-                logged = self.log_lines(log)
-                if change and "save" in change.split():
-                    saved = before[VAR_FILE][0]
-                args = " ".join(wine_path(places[w]) if w in places else w.replace("@GUID", GUID)
-                                for w in words)
-                proc = self.run_batch("run.bat", ["@echo off"] + env
-                                      + ["%scmd /c %s" % (launcher, args), "echo rc=%ERRORLEVEL%"],
-                                      cwd=work)
-                self.assertEqual(os.listdir(work), [])
-                out = proc.stdout.decode().splitlines()
-                self.assertEqual(out[-1], "rc=%d" % code)
-                logged = self.log_lines(log)[len(logged):]
-                if line.startswith("!"):
-                    self.assertEqual(logged, [])
-                    self.assertEqual(self.backups(places), backups)
-                    self.assertIn(line[1:].encode(), proc.stderr)
-                else:
-                    self.assertEqual(len(logged), 1, logged)
-                    fields = logged[0].split(";")
-                    self.assertEqual(fields[0], computer)
-                    self.assertRegex(fields[1], r"\d")  # the PC's own date and time
-                    expected = line.replace("@GUID", GUID).replace(
-                        "@GOT", "Get variable and save to file success.").replace(
-                        "@203", "GetVariable Error Code=203 / Get variable failed!").split(";")
-                    if "@BACKUP" in expected:
-                        backup = fields[11]
-                        folder = wine_path(places[place]) + "\\"
-                        self.assertRegex(backup, "^" + re.escape(folder + computer + "-Setup-")
-                                         + r"[^\\]+\.txt$")
-                        expected[expected.index("@BACKUP")] = backup
-                        self.assertEqual(self.backups(places), backups | {backup})
-                        # The variable as it was before the run.
-                        self.assertEqual(self.file_bytes(os.path.join(
-                            places[place], backup[len(folder):])), dump_text(before[VAR_FILE][0][4:]))
-                    else:
-                        self.assertEqual(self.backups(places), backups)
-                    self.assertEqual(fields[2:], expected)
-                    # A check tells in one line on the console, a change or
-                    # an undo ends its output with one; a refusal says why
-                    # on standard error.
-                    if expected[6].startswith(script + ": "):
-                        self.assertEqual(proc.stderr.decode().splitlines(), [expected[6]])
-                        self.assertEqual(out, [out[-1]])
-                    else:
-                        told = [o for o in out if o.startswith(("check-byte: ", "set-byte: ",
-                                                                "undo-byte: "))]
-                        self.assertIn(": " + expected[5], told[-1])
-                        if script == "check-byte":
-                            self.assertEqual(out, told + [out[-1]])
-                after = self.store_state()
-                if change is not None:
-                    for item in change.split():
-                        if "=" in item:
-                            offset, value = item.split("=")
-                            setup[int(offset, 16)] = int(value, 16)
-                    self.assertEqual(after[VAR_FILE][0][4:], bytes(setup))
-                    self.assertNotEqual(after[VAR_FILE][1], before[VAR_FILE][1])  # written
-                    if "restored" in change.split():
-                        self.assertEqual(after[VAR_FILE][0], saved)
-                    del after[VAR_FILE], before[VAR_FILE]
-                # Nothing else written: bytes and times as they were.
-                self.assertEqual(after, before)
+
+class FleetProgramTests(E2ECase):
+    """The fleet program's -sim build, run the way a deployment system runs
+    it: one command line, its exit code, its last line of standard output,
+    its line in the central log, and the variable's file."""
+
+    ODD_NAME = "A&B|C>D%E^F!G;H I \u00e9"
+    ODD_FOLDER = "R&D %y^!;z \u00e9"  # | and > can be in no Windows file name
+    SUMMARY = re.compile(r"^(.*) RUN=(\d{8}T\d{6}Z-[0-9A-F]{8})?$")
+    LOG_FIELDS = ("time", "computer", "run", "command", "name", "guid", "offset", "data", "old",
+                  "read back", "outcome", "exit code", "reason", "messages", "backup")
+
+    def setUp(self):
+        super().setUp()
+        self.home = os.path.join(self.tmp, "journal")  # made by the program itself
+        self.places = {"@LOG": os.path.join(self.tmp, "results.log"),
+                       "@LOGS": os.path.join(self.tmp, "logs"),
+                       "@NOLOG": os.path.join(self.tmp, "missing", "results.log"),
+                       "@BADLOG": os.path.join(self.tmp, "a|b>c.log")}
+        os.mkdir(self.places["@LOGS"])
+
+    def fleet(self, *args, env=None, legacy=False, home=None, launcher=(), full_code=False):
+        """Runs the -sim fleet program under Wine; returns the process. The
+        Linux side sees an exit code modulo 256: with full_code the run goes
+        through conprobe, which reports Windows' whole code (its standard
+        error is then not kept apart)."""
+        full = dict(env or {}, ARDENTIS_FLEET_HOME=wine_path(home or self.home))
+        if full_code:
+            out_file = os.path.join(self.tmp, "fleet-out.txt")
+            screen = probe(self.tmp, CFG.sim_fleet, *args, store=None if legacy else self.store,
+                           stdout_file=out_file, env=full)
+            return subprocess.CompletedProcess(args, screen.exit, self.file_bytes(out_file), b"")
+        full = dict(wine_env(None if legacy else self.store), **full)
+        return subprocess.run([CFG.wine, *launcher, CFG.sim_fleet, *args],
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, env=full, timeout=120)
+
+    def start(self, *args, env=None):
+        full = wine_env(self.store)
+        full["ARDENTIS_FLEET_HOME"] = wine_path(self.home)
+        full.update(env or {})
+        proc = subprocess.Popen([CFG.wine, CFG.sim_fleet, *args], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=full)
+        self.addCleanup(proc.communicate)
+        self.addCleanup(proc.kill)
+        return proc
+
+    def hold(self, *args):
+        holder = subprocess.Popen([CFG.wine, CFG.mutexholder, *args], stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                  env=wine_env())
+        self.addCleanup(holder.stdout.close)
+        self.addCleanup(holder.kill)
+        self.assertEqual(holder.stdout.readline(), b"held\r\n")
+        return holder
+
+    def release(self, holder):
+        holder.stdin.write(b"go\n")
+        holder.stdin.close()
+        self.assertEqual(holder.wait(timeout=30), 0)
+
+    def wait_for(self, path, proc):
+        for _ in range(6000):
+            if os.path.exists(path):
+                return
+            self.assertIsNone(proc.poll(), "the run ended before its fault point")
+            time.sleep(0.01)
+        self.fail("the run never reached its fault point")
+
+    def summary(self, proc):
+        """The last line of standard output, split from its run id."""
+        last = proc.stdout.decode().split("\r\n")[-2]
+        self.assertLessEqual(len(last), 200)
+        match = self.SUMMARY.match(last)
+        self.assertIsNotNone(match, last)
+        return match.group(1), match.group(2) or ""
+
+    def log_records(self, path):
+        if not os.path.isfile(path):
+            return []
+        with open(path, encoding="utf-8", newline="") as f:
+            records = list(csv.reader(f, delimiter=";"))
+        self.assertEqual(tuple(records[0]), self.LOG_FIELDS)  # a header when the file is new
+        return [dict(zip(self.LOG_FIELDS, r)) for r in records[1:]]
+
+    def journal(self):
+        with open(os.path.join(self.home, "journal.log"), encoding="utf-8", newline="") as f:
+            return list(csv.reader(f, delimiter=";"))
 
     def store_state(self):
         """Every file of the store: its bytes and last-write time."""
@@ -912,16 +770,346 @@ class BatchFileTests(E2ECase):
                        os.stat(os.path.join(self.store, leaf)).st_mtime_ns)
                 for leaf in os.listdir(self.store)}
 
-    def backups(self, places):
-        """The backup files beside the folder logs, as a log names them."""
-        return {wine_path(os.path.join(places[name], leaf))
-                for name in ("@LOGS", "@UNDO") for leaf in os.listdir(places[name])
-                if leaf.endswith(".txt")}
+    # One run per row, in order, on one store (Setup: 18 bytes of 00): the
+    # command line (@GUID, @LOG a log file, @LOGS a log folder, @NOLOG a log
+    # in a missing folder, @BADLOG one whose name Windows refuses, @EMPTY an
+    # empty argument; a leading @LEGACY runs
+    # it without the store, @IGNORE on a firmware that ignores writes,
+    # @NORIGHT without the right to firmware variables, @KILL killed right
+    # after the write, @PLANTED with a journal folder anyone may change), the
+    # exit code, the summary line without its run id (bytes: all that
+    # --detect prints; a dict: the --json line; None: killed, no line), and
+    # what becomes of Setup: None when no file of the store may change in
+    # bytes or time, else the bytes written as OFFSET=VALUE.
+    RUNS = (
+        # check reads and never writes; --detect speaks only when the byte holds DATA.
+        ("check Setup @GUID 11 a5 --log @LOG", 1,
+         "RESULT=READY EXIT=1 OLD=00 NEW=A5 READ= REASON=", None),
+        ("check Setup @GUID 0 0 --log @LOG", 0, "RESULT=HOLDS EXIT=0 OLD=00 NEW=00 READ= REASON=",
+         None),
+        ("check Setup @GUID 12 1 --log @LOGS", 255,
+         "RESULT=NOT-POSSIBLE EXIT=255 OLD= NEW= READ= REASON=OFFSET-OUTSIDE", None),
+        ("check Big @GUID FFFF 2", 1, "RESULT=READY EXIT=1 OLD=01 NEW=02 READ= REASON=", None),
+        ("check Missing @GUID 0 1", 255,
+         "RESULT=NOT-POSSIBLE EXIT=255 OLD= NEW= READ= REASON=VARIABLE-MISSING", None),
+        ("check Short @GUID 0 1", 255,
+         "RESULT=NOT-POSSIBLE EXIT=255 OLD= NEW= READ= REASON=READ-ERROR-1392", None),
+        ("@LEGACY check Setup @GUID 0 1 --log @LOG", 255,
+         "RESULT=NOT-POSSIBLE EXIT=255 OLD= NEW= READ= REASON=LEGACY-BIOS", None),
+        ("@NORIGHT check Setup @GUID 0 1", 255,
+         "RESULT=NOT-POSSIBLE EXIT=255 OLD= NEW= READ= REASON=NO-RIGHT", None),
+        ("check Setup @GUID 0 1 --detect", 0, b"", None),
+        ("check Setup @GUID 0 0 --DETECT --log @LOG", 0, b"Setup @GUID OFFSET 0 holds 00\r\n",
+         None),
+        ("@LEGACY check Setup @GUID 0 0 --detect", 0, b"", None),
+        # Refused before anything is read or logged.
+        ("set Setup @GUID 1 0x5 --log @LOG", 255,
+         "RESULT=REFUSED EXIT=255 OLD= NEW= READ= REASON=BAD-ARGUMENT", None),
+        ("set Setup @GUID 123456789 5", 255,
+         "RESULT=REFUSED EXIT=255 OLD= NEW= READ= REASON=BAD-ARGUMENT", None),
+        ("set Setup {EC87D643-EBA4} 1 5", 255,
+         "RESULT=REFUSED EXIT=255 OLD= NEW= READ= REASON=BAD-ARGUMENT", None),
+        ("set @EMPTY @GUID 1 5", 255,
+         "RESULT=REFUSED EXIT=255 OLD= NEW= READ= REASON=BAD-ARGUMENT", None),
+        ("set Setup @GUID 1 ;5", 255,
+         "RESULT=REFUSED EXIT=255 OLD= NEW= READ= REASON=BAD-ARGUMENT", None),
+        ("check Setup @GUID 1 5 --force", 255,
+         "RESULT=REFUSED EXIT=255 OLD= NEW= READ= REASON=BAD-ARGUMENT", None),
+        ("set Setup @GUID 1 5 --reboot-code", 255,
+         "RESULT=REFUSED EXIT=255 OLD= NEW= READ= REASON=BAD-ARGUMENT", None),
+        # set looks before, writes, reads back.
+        ("set Setup @GUID 11 a5 --log @LOG", 0,
+         "RESULT=CHANGED EXIT=0 OLD=00 NEW=A5 READ=A5 REASON=", "11=A5"),
+        ("set Setup @GUID 11 A5 --log @LOGS", 0,
+         "RESULT=UNCHANGED EXIT=0 OLD=A5 NEW=A5 READ= REASON=", None),
+        ("set Setup @GUID 11 A5 --force --log @LOGS", 0,
+         "RESULT=UNCHANGED EXIT=0 OLD=A5 NEW=A5 READ=A5 REASON=", "11=A5"),
+        ("set Setup @GUID 12 1 --log @LOGS", 255,
+         "RESULT=FAILED EXIT=255 OLD= NEW= READ= REASON=OFFSET-OUTSIDE", None),
+        ("@IGNORE set Setup @GUID 2 3 --log @LOGS --reboot-code 3010", 255,
+         "RESULT=FAILED EXIT=255 OLD=00 NEW=03 READ=00 REASON=NOT-KEPT", None),
+        ("set Volatile @GUID 0 2 --log @LOGS", 255,
+         "RESULT=FAILED EXIT=255 OLD=01 NEW=02 READ= REASON=WRITE-ERROR-19", None),
+        ("set Setup @GUID 1 5 --reboot-code 3010 --log @LOGS", 3010,
+         "RESULT=CHANGED EXIT=3010 OLD=00 NEW=05 READ=05 REASON=", "1=5"),
+        ("set Setup @GUID 1 5 --reboot-code 3010", 0,
+         "RESULT=UNCHANGED EXIT=0 OLD=05 NEW=05 READ= REASON=", None),
+        ("@LEGACY set Setup @GUID 0 1 --reboot-code 3010", 255,
+         "RESULT=FAILED EXIT=255 OLD= NEW= READ= REASON=LEGACY-BIOS", None),
+        ("@NORIGHT set Setup @GUID 0 1 --log @LOGS", 255,
+         "RESULT=FAILED EXIT=255 OLD= NEW= READ= REASON=NO-RIGHT", None),
+        ("set Setup @GUID 7 1 --log @NOLOG", 255,
+         "RESULT=FAILED EXIT=255 OLD= NEW= READ= REASON=LOG-UNWRITABLE", None),
+        ("set Setup @GUID 7 1 --log @BADLOG", 255,
+         "RESULT=FAILED EXIT=255 OLD= NEW= READ= REASON=LOG-UNWRITABLE", None),
+        ("@PLANTED set Setup @GUID 7 1", 255,
+         "RESULT=FAILED EXIT=255 OLD= NEW= READ= REASON=JOURNAL-UNTRUSTED", None),
+        ("set Setup @GUID 8 1 --json", 0, {"result": "CHANGED", "exit": 0, "command": "set",
+                                           "old": "00", "new": "01", "read": "01",
+                                           "reason": None}, "8=1"),
+        # undo takes back the change that set the byte to DATA, once.
+        ("undo Setup @GUID 3 1 --log @LOGS", 255,
+         "RESULT=FAILED EXIT=255 OLD=00 NEW= READ= REASON=NO-RECORD", None),
+        ("set Setup @GUID 3 1 --log @LOGS", 0,
+         "RESULT=CHANGED EXIT=0 OLD=00 NEW=01 READ=01 REASON=", "3=1"),
+        ("set Setup @GUID 3 2 --log @LOGS", 0,
+         "RESULT=CHANGED EXIT=0 OLD=01 NEW=02 READ=02 REASON=", "3=2"),
+        ("undo Setup @GUID 3 2 --log @LOGS --reboot-code 3010", 3010,
+         "RESULT=UNDONE EXIT=3010 OLD=02 NEW=01 READ=01 REASON=", "3=1"),
+        ("undo Setup @GUID 3 2 --reboot-code 3010", 0,
+         "RESULT=UNCHANGED EXIT=0 OLD=01 NEW=01 READ= REASON=", None),
+        ("undo Setup @GUID 3 1 --log @LOGS", 0,
+         "RESULT=UNDONE EXIT=0 OLD=01 NEW=00 READ=00 REASON=", "3=0"),
+        ("undo Setup @GUID 3 1", 0, "RESULT=UNCHANGED EXIT=0 OLD=00 NEW=00 READ= REASON=", None),
+        ("set Setup @GUID 4 0", 0, "RESULT=UNCHANGED EXIT=0 OLD=00 NEW=00 READ= REASON=", None),
+        ("undo Setup @GUID 4 0", 0, "RESULT=UNCHANGED EXIT=0 OLD=00 NEW= READ= REASON=", None),
+        # A byte changed since is left alone unless --force.
+        ("set Setup @GUID 5 1", 0, "RESULT=CHANGED EXIT=0 OLD=00 NEW=01 READ=01 REASON=", "5=1"),
+        ("set Setup @GUID 5 2", 0, "RESULT=CHANGED EXIT=0 OLD=01 NEW=02 READ=02 REASON=", "5=2"),
+        ("undo Setup @GUID 5 1", 255,
+         "RESULT=FAILED EXIT=255 OLD=02 NEW=00 READ= REASON=BYTE-MOVED", None),
+        ("undo Setup @GUID 5 1 --force", 0,
+         "RESULT=UNDONE EXIT=0 OLD=02 NEW=00 READ=00 REASON=", "5=0"),
+        # A run killed between the write and its outcome: undo still restores.
+        ("@KILL set Setup @GUID 6 5 --log @LOGS", 99, None, "6=5"),
+        ("undo Setup @GUID 6 5 --log @LOGS", 0,
+         "RESULT=UNDONE EXIT=0 OLD=05 NEW=00 READ=00 REASON=", "6=0"),
+    )
 
-    def log_lines(self, log):
-        if log is None or not os.path.isfile(log):
-            return []
-        return self.file_bytes(log).decode().split("\r\n")[:-1]
+    def test_every_outcome_with_its_exit_code_summary_and_log_line(self):
+        setup = bytearray(18)
+        self.make_variable(setup)
+        self.make_variable(b"\x01", attributes=6, name="Volatile")
+        self.make_file(b"\x07\x00\x00", name="Short")
+        self.make_variable(bytes(range(255)) * 257 + b"\x01", name="Big")  # 64 KiB
+        planted = os.path.join(self.tmp, "planted")
+        os.mkdir(planted)
+        os.chmod(planted, 0o777)
+        computer = None
+        for command, code, expected, change in self.RUNS:
+            with self.subTest(run=command):
+                words = command.replace("@GUID", GUID).split(" ")
+                env, launcher, legacy, home = {}, (), False, None
+                while words[0].startswith("@"):
+                    prefix = words.pop(0)
+                    if prefix == "@NORIGHT":
+                        launcher = (CFG.noright,)
+                    elif prefix == "@LEGACY":
+                        legacy = True
+                    elif prefix == "@IGNORE":
+                        env["ARDENTIS_SIM_IGNORE_WRITES"] = "1"
+                    elif prefix == "@KILL":
+                        env["ARDENTIS_SIM_FLEET_FAULT"] = "after-write:kill"
+                    elif prefix == "@PLANTED":
+                        home = planted
+                place = next((w for w in words if w in self.places), None)
+                args = [wine_path(self.places[w]) if w in self.places else
+                        "" if w == "@EMPTY" else w for w in words]
+                log = self.places.get(place)
+                if place == "@LOGS" and computer:
+                    log = os.path.join(log, computer + ".log")
+                for leaf in os.listdir(self.store):
+                    os.utime(os.path.join(self.store, leaf), ns=(10 ** 18, 10 ** 18))
+                before = self.store_state()
+                logged = self.log_records(log) if log else []
+                backups = set(os.listdir(self.places["@LOGS"]))
+
+                proc = self.fleet(*args, env=env, legacy=legacy, home=home, launcher=launcher,
+                                  full_code=code > 255)
+
+                self.assertEqual(proc.returncode, code, proc.stdout)
+                self.assertEqual(proc.stderr, b"")
+                run_id = ""
+                if isinstance(expected, bytes):
+                    self.assertEqual(proc.stdout, expected.replace(b"@GUID", GUID.encode()))
+                elif isinstance(expected, dict):
+                    last = proc.stdout.decode().split("\r\n")[-2]
+                    self.assertLessEqual(len(last), 200)
+                    got = json.loads(last)
+                    run_id = got.pop("run")
+                    self.assertEqual(got, expected)
+                elif expected is not None:
+                    line, run_id = self.summary(proc)
+                    self.assertEqual(line, expected)
+                    self.assertEqual(run_id == "", "REFUSED" in expected)
+                if log and computer is None and place == "@LOGS":
+                    computer = [leaf[:-4] for leaf in os.listdir(self.places["@LOGS"])
+                                if leaf.endswith(".log")][0]
+                    log = os.path.join(log, computer + ".log")
+                new_lines = self.log_records(log)[len(logged):] if log else []
+                new_backups = set(os.listdir(self.places["@LOGS"])) - backups - {(computer or "") + ".log"}
+                if log is None or "REFUSED" in str(expected) or place in ("@NOLOG", "@BADLOG"):
+                    self.assertEqual(new_lines, [])
+                elif code != 99:
+                    self.assertEqual(len(new_lines), 1, new_lines)
+                    entry = new_lines[0]
+                    summary = dict(item.split("=", 1) for item in expected.split(" ")) \
+                        if isinstance(expected, str) else {}
+                    self.assertRegex(entry["time"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+                    self.assertEqual((entry["command"], entry["name"], entry["guid"],
+                                      entry["offset"], entry["data"]),
+                                     (args[0], args[1], args[2], args[3].upper(),
+                                      "%02X" % int(args[4], 16)))
+                    if isinstance(expected, bytes):  # --detect: the log still tells
+                        self.assertEqual(entry["outcome"], "HOLDS" if expected else "READY")
+                    else:
+                        self.assertEqual(entry["run"], run_id)
+                        self.assertEqual((entry["old"], entry["read back"], entry["outcome"],
+                                          entry["exit code"], entry["reason"]),
+                                         (summary["OLD"], summary["READ"], summary["RESULT"],
+                                          str(code), summary["REASON"]))
+                        if summary["READ"] or "WRITE-ERROR" in summary["REASON"]:
+                            # A writing run keeps the variable as it was.
+                            backup = entry["backup"]
+                            self.assertTrue(backup.endswith(run_id + ".txt"), backup)
+                            kept = os.path.join(self.places["@LOGS"], backup.rsplit("\\", 1)[1]) \
+                                if place == "@LOGS" else os.path.join(self.home, "backup-%s.txt" % run_id)
+                            var = "Volatile" if args[1] == "Volatile" else NAME
+                            self.assertEqual(self.file_bytes(kept),
+                                             dump_text(before[var_file(var)][0][4:]))
+                        else:
+                            self.assertEqual(entry["backup"], "")
+                # The log folder gets a backup from a run that went on to write.
+                wrote = expected is None or (isinstance(expected, dict) and expected["read"]) or (
+                    isinstance(expected, str) and ("READ= " not in expected or "WRITE-" in expected))
+                self.assertEqual(len(new_backups), 1 if place == "@LOGS" and wrote else 0)
+                after = self.store_state()
+                if change is not None:
+                    for item in change.split():
+                        offset, value = item.split("=")
+                        setup[int(offset, 16)] = int(value, 16)
+                    self.assertEqual(after[VAR_FILE][0][4:], bytes(setup))
+                    self.assertNotEqual(after[VAR_FILE][1], before[VAR_FILE][1])  # written
+                    del after[VAR_FILE], before[VAR_FILE]
+                # Nothing else written: bytes and times as they were.
+                self.assertEqual(after, before)
+        # The untrusted folder was left as it was found.
+        self.assertEqual(os.listdir(planted), [])
+
+    def test_interrupted_run_is_told_and_its_intent_kept(self):
+        self.make_variable(bytes(4))
+        proc = self.fleet("set", NAME, GUID, "2", "7E", env={"ARDENTIS_SIM_FLEET_FAULT":
+                                                              "after-write:kill"})
+        self.assertEqual(proc.returncode, 99)
+        intents = [r for r in self.journal() if r[0] == "INTENT"]
+        self.assertEqual(len(intents), 1)
+        self.assertEqual([r[0] for r in self.journal()], ["INTENT"])
+        proc = self.fleet("set", NAME, GUID, "2", "7E")
+        self.assertEqual(proc.returncode, 0)
+        self.assertIn(("An earlier run, %s, was interrupted" % intents[0][2]).encode(), proc.stdout)
+        self.assertEqual(self.summary(proc)[0],
+                         "RESULT=UNCHANGED EXIT=0 OLD=7E NEW=7E READ= REASON=")
+        # Told once: the journal now closes the interrupted run.
+        proc = self.fleet("check", NAME, GUID, "2", "7E")
+        self.assertNotIn(b"interrupted", proc.stdout)
+        proc = self.fleet("set", NAME, GUID, "2", "7E")
+        self.assertNotIn(b"interrupted", proc.stdout)
+
+    def test_log_held_open_is_waited_for_then_refused_before_and_after_a_change(self):
+        self.make_variable(bytes(4))
+        log = os.path.join(self.tmp, "held.log")
+        # Held for a moment: the run waits and writes.
+        holder = self.hold("--file", wine_path(log))
+        proc = self.start("set", NAME, GUID, "0", "1", "--log", wine_path(log))
+        time.sleep(1.0)
+        self.release(holder)
+        out, err = proc.communicate(timeout=60)
+        self.assertEqual((proc.returncode, err), (0, b""), out)
+        self.assertEqual(len(self.log_records(log)), 1)
+        # Held throughout, before the change: nothing changes.
+        holder = self.hold("--file", wine_path(log))
+        before = self.store_state()
+        started = time.monotonic()
+        proc = self.fleet("set", NAME, GUID, "1", "1", "--log", wine_path(log))
+        self.assertGreater(time.monotonic() - started, 5.0)  # retried with back-off
+        self.assertEqual(proc.returncode, 255)
+        self.assertEqual(self.summary(proc)[0],
+                         "RESULT=FAILED EXIT=255 OLD= NEW= READ= REASON=LOG-UNWRITABLE")
+        self.assertEqual(self.store_state(), before)
+        self.release(holder)
+        # Taken after the change was made: the journal keeps it, the run fails.
+        gate = os.path.join(self.tmp, "gate")
+        proc = self.start("set", NAME, GUID, "1", "1", "--log", wine_path(log),
+                          env={"ARDENTIS_SIM_FLEET_FAULT": "after-write:wait=" + wine_path(gate)})
+        self.wait_for(gate + ".reached", proc)
+        holder = self.hold("--file", wine_path(log))
+        open(gate + ".go", "w").close()
+        out, err = proc.communicate(timeout=60)
+        self.assertEqual((proc.returncode, err), (255, b""))
+        self.assertIn(b"Changed and verified, but not recorded in the central log", out)
+        self.assertEqual(self.summary(subprocess.CompletedProcess([], 255, out, err))[0],
+                         "RESULT=CHANGED EXIT=255 OLD=00 NEW=01 READ=01 REASON=NOT-RECORDED")
+        self.assertEqual(self.journal()[-1][12], "CHANGED")
+        self.release(holder)
+        self.assertEqual(len(self.log_records(log)), 1)
+        # A re-run finds the byte set and logs.
+        proc = self.fleet("set", NAME, GUID, "1", "1", "--log", wine_path(log))
+        self.assertEqual(proc.returncode, 0)
+        self.assertEqual(self.log_records(log)[-1]["outcome"], "UNCHANGED")
+
+    def test_two_instances_one_waits_and_a_held_lock_gives_the_busy_code(self):
+        self.make_variable(bytes(4))
+        gate = os.path.join(self.tmp, "gate")
+        first = self.start("set", NAME, GUID, "0", "2",
+                           env={"ARDENTIS_SIM_FLEET_FAULT": "after-write:wait=" + wine_path(gate)})
+        self.wait_for(gate + ".reached", first)
+        second = self.start("set", NAME, GUID, "0", "2")
+        time.sleep(1.5)
+        self.assertIsNone(second.poll())  # waiting for the lock
+        open(gate + ".go", "w").close()
+        out, _ = first.communicate(timeout=60)
+        self.assertEqual(first.returncode, 0, out)
+        out, _ = second.communicate(timeout=60)
+        self.assertEqual(second.returncode, 0, out)
+        self.assertEqual(self.summary(subprocess.CompletedProcess([], 0, out, b""))[0],
+                         "RESULT=UNCHANGED EXIT=0 OLD=02 NEW=02 READ= REASON=")
+        holder = self.hold()
+        before = self.store_state()
+        proc = self.fleet("set", NAME, GUID, "0", "3", "--busy-code", "1618", "--json",
+                          full_code=True)
+        self.release(holder)
+        self.assertEqual(proc.returncode, 1618)
+        got = json.loads(proc.stdout.decode().split("\r\n")[-2])
+        self.assertEqual((got["result"], got["exit"], got["reason"]), ("BUSY", 1618, "LOCK-BUSY"))
+        self.assertEqual(self.store_state(), before)
+
+    def test_odd_names_and_log_paths_and_the_report(self):
+        # The store names a file by the name's bytes in Windows' ANSI code
+        # page, which Wine takes from the locale: both candidates are made,
+        # and the program must change exactly one.
+        leaves = {store_leaf(self.ODD_NAME, encoding) for encoding in ("cp1252", "utf-8")}
+        for leaf in leaves:
+            self.make_file(struct.pack("<I", 7) + bytes(4), name=leaf)
+        folder = os.path.join(self.tmp, self.ODD_FOLDER)
+        os.mkdir(folder)
+        for data in ("1", "2"):
+            proc = self.fleet("set", self.ODD_NAME, GUID, "0", data, "--log", wine_path(folder))
+            self.assertEqual(proc.returncode, 0, proc.stdout)
+        logs = [leaf for leaf in os.listdir(folder) if leaf.endswith(".log")]
+        self.assertEqual(len(logs), 1)
+        computer = logs[0][:-4]
+        entries = self.log_records(os.path.join(folder, logs[0]))
+        self.assertEqual([(e["name"], e["outcome"]) for e in entries],
+                         [(self.ODD_NAME, "CHANGED")] * 2)
+        self.assertEqual(sorted(self.file_bytes(os.path.join(self.store, var_file(leaf)))[4:]
+                                for leaf in leaves), [bytes(4), b"\x02\x00\x00\x00"])
+        # Another PC's log beside it, as it would arrive on the share.
+        with open(os.path.join(folder, "PC0042.log"), "w", encoding="utf-8", newline="") as f:
+            w = csv.writer(f, delimiter=";", lineterminator="\r\n")
+            w.writerow(self.LOG_FIELDS)
+            w.writerow(["2026-12-01T10:00:00Z", "PC0042", "r1", "set", self.ODD_NAME, GUID, "0",
+                        "02", "00", "00", "FAILED", "255", "NOT-KEPT", "x", ""])
+        proc = self.fleet("report", wine_path(folder), "--csv")
+        self.assertEqual(proc.returncode, 0)
+        rows = list(csv.reader(proc.stdout.decode().splitlines()))
+        self.assertEqual(rows[0], ["name", "guid", "offset", "data", "outcome", "reason", "pcs",
+                                   "computers"])
+        got = {(r[4], r[5]): (r[6], r[7]) for r in rows[1:] if r[3] == "02"}
+        self.assertEqual(got, {("CHANGED", ""): ("1", computer),
+                               ("FAILED", "NOT-KEPT"): ("1", "PC0042")})
+        proc = self.fleet("report", wine_path(folder))
+        self.assertEqual(proc.returncode, 0)
+        self.assertIn(b"PC0042", proc.stdout)
 
 
 def setUpModule():
@@ -956,8 +1144,7 @@ def main():
     parser.add_argument("--conprobe", required=True)
     parser.add_argument("--mutexholder", required=True)
     parser.add_argument("--noright", required=True, help="runs a program without the right")
-    parser.add_argument("--batch", required=True, nargs="+",
-                        help="the release's batch files: set-byte.cmd, check-byte.cmd, undo-byte.cmd")
+    parser.add_argument("--sim-fleet", required=True, help="fleet program on the simulated store")
     CFG, rest = parser.parse_known_args()
     CFG.program_name = os.path.basename(CFG.tool)
     run_tests(CFG.wine, rest)
