@@ -110,7 +110,7 @@ FILE_SUFFIXES = (".cpp", ".h", ".py", ".sh", ".cmd", ".txt", ".md", ".json", ".t
 SOURCE_SUFFIXES = (".cpp", ".h", ".py", ".sh", ".cmd", ".cmake", ".txt", ".in", ".def", ".json",
                    ".tsv", ".rc", ".manifest")
 CODE_SPAN = re.compile(r"`([^`\n]+)`")
-SHELL_BLOCK = re.compile(r"^```(?:sh|bash)\n(.*?)^```", re.DOTALL | re.MULTILINE)
+SHELL_BLOCK = re.compile(r"^ *```(?:sh|bash)\n(.*?)^ *```", re.DOTALL | re.MULTILINE)
 PLACEHOLDER = re.compile(r"<[^<>]*>|\[[^\]]*\]|\*|…|\.\.\.")
 SNAKE = re.compile(r"[a-z][a-z0-9]*(?:_(?:[a-z0-9]+|\*|<[a-z]+>))+$")
 UPPER_NAME = re.compile(r"[A-Z][A-Z0-9]*(?:_[A-Z0-9]+)+$")
