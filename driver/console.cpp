@@ -42,7 +42,9 @@ void ConsolePrintf(const char* pszFormat, ...)
     char szText[1024];
     va_list args;
     va_start(args, pszFormat);
-    int cch = vsnprintf(szText, sizeof szText, pszFormat, args);
+    // By name: the formats were checked as GNU ones (console.h), whichever
+    // formatter the order of the includes would pick for vsnprintf.
+    int cch = __mingw_vsnprintf(szText, sizeof szText, pszFormat, args);
     va_end(args);
     if (cch < 0)
         return;

@@ -5,7 +5,10 @@
 
 // printf-style text straight to the console device, so it shows on the screen
 // even when standard output is redirected. Failures (no console) are ignored.
-void ConsolePrintf(const char* pszFormat, ...) __attribute__((format(printf, 1, 2)));
+// Checked as GNU printf formats, because console.cpp formats with MinGW's
+// GNU-conforming formatter by name; plain printf checking would apply the
+// Microsoft rules to %lu, %zu and %llX.
+void ConsolePrintf(const char* pszFormat, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 void DrawBanner();
 [[noreturn]] void ShowUsage();
