@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up, builds both architectures and runs the tool's main job
 # on its built-in simulated firmware: a variable is created in the simulated
-# store, one byte changed with /Setvar, dumped with /Getvar, deleted with
-# /Delvar.
+# store, one byte changed with /Setvar, dumped with /Getvar; the fleet program
+# checks, sets and takes back another byte of it; /Delvar deletes it.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 enter_prefix "$@"
@@ -12,14 +12,14 @@ cd "$ROOT"
 for preset in win64 win32; do
     cmake --preset "$preset" >/dev/null
 done
-cmake --build --preset win64 --target Ardentis64 Ardentis64-sim
-cmake --build --preset win32 --target Ardentis Ardentis-sim
+cmake --build --preset win64 --target Ardentis64 Ardentis64-sim ArdentisFleet64-sim
+cmake --build --preset win32 --target Ardentis Ardentis-sim ArdentisFleet-sim
 wine_warm
 
 NAME=ArdentisDemo
 GUID='{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9}'
 demo() {
-    local wine=$1 exe=$2
+    local wine=$1 exe=$2 fleet=$3
     local store
     store=$(mktemp -d /tmp/ardentis-demo.XXXXXX)
     # A 32-byte variable as firmware would hold it: attribute word 7, then data.
@@ -42,6 +42,15 @@ demo() {
     cat "$store/dump.txt"
     echo
     echo "----------------"
+    # The fleet program's journal goes beside the store, not under ProgramData.
+    export ARDENTIS_FLEET_HOME="$store/journal"
+    for command in check set set undo; do
+        echo "\$ $(basename "$fleet") $command $NAME $GUID 1B 7E"
+        rc=0
+        "$wine" "$fleet" "$command" "$NAME" "$GUID" 1B 7E || rc=$?
+        echo "(exit code $rc)"
+    done
+    unset ARDENTIS_FLEET_HOME
     echo "\$ $(basename "$exe") -uefi -name $NAME -guid $GUID /Delvar"
     rc=0
     "$wine" "$exe" -uefi -name "$NAME" -guid "$GUID" /Delvar || rc=$?
@@ -51,9 +60,9 @@ demo() {
     unset ARDENTIS_SIM_EFIVARS
 }
 
-demo "$WINE64" "$ROOT/build/win64/Ardentis64-sim.exe"
+demo "$WINE64" "$ROOT/build/win64/Ardentis64-sim.exe" "$ROOT/build/win64/ArdentisFleet64-sim.exe"
 if why=$(i386_runs); then
-    demo "$WINE32" "$ROOT/build/win32/Ardentis-sim.exe"
+    demo "$WINE32" "$ROOT/build/win32/Ardentis-sim.exe" "$ROOT/build/win32/ArdentisFleet-sim.exe"
 else
     echo
     echo "##### Ardentis-sim.exe: built ($ROOT/build/win32), not run: $why #####"
