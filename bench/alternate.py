@@ -6,7 +6,8 @@ ru_maxrss, the kernel's high-water mark of the resident set of the process
 that hosts the Windows program under Wine (Wine's own share included, the
 same on both sides, so the difference is the programs' own).
 
-Usage: alternate.py --runs N NAME_A NAME_B -- COMMAND_A... -- COMMAND_B...
+Usage: alternate.py [--runs N] [--target R] NAME_A NAME_B -- COMMAND_A... -- COMMAND_B...
+R is the wall-time ratio A / B that is the target (default 1.3).
 """
 
 import os
@@ -30,8 +31,13 @@ def run_once(command):
 def main():
     args = sys.argv[1:]
     runs = 10
-    if args[:1] == ["--runs"]:
-        runs, args = int(args[1]), args[2:]
+    target = 1.3
+    while args[:1] in (["--runs"], ["--target"]):
+        if args[0] == "--runs":
+            runs = int(args[1])
+        else:
+            target = float(args[1])
+        args = args[2:]
     names, args = args[:2], args[2:]
     first = args.index("--")
     second = args.index("--", first + 1)
@@ -55,8 +61,8 @@ def main():
                  medians[-1][1], min(peaks), max(peaks)))
     ratio = medians[0][0] / medians[1][0]
     extra = medians[0][1] - medians[1][1]
-    print("%s / %s wall time (medians): %.3f  (target <= 1.3: %s)"
-          % (names[0], names[1], ratio, "met" if ratio <= 1.3 else "MISSED"))
+    print("%s / %s wall time (medians): %.3f  (target <= %g: %s)"
+          % (names[0], names[1], ratio, target, "met" if ratio <= target else "MISSED"))
     print("%s - %s peak memory (medians): %+.1f MiB  (target <= +10 MiB: %s)"
           % (names[0], names[1], extra, "met" if extra <= 10 else "MISSED"))
 

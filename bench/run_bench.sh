@@ -4,7 +4,11 @@
 #       process under Wine, alternating with a baseline program that pays the
 #       same fixed costs and writes the same amount of text with one fwrite;
 #   (b) the peak memory of both (see alternate.py for how it is taken);
-#   (c) the dump formatter alone, natively, in bytes of text per second.
+#   (c) the dump formatter alone, natively, in bytes of text per second;
+#   (d) the fleet program's "set" of one byte (read, backup, intent, write,
+#       read back, outcome) against one "/Setvar" of the tool, whole process
+#       under Wine, on a 64 KiB and a 4 MiB variable; both write every run
+#       ("set --force" of the value the byte holds).
 # Build the win64/win32 presets first. Environment: BENCH_RUNS (default 10),
 # BENCH_OUT (default build/bench), WINEPREFIX (default build/wineprefix).
 set -eu
@@ -78,4 +82,31 @@ for ARCH in win64 win32; do
             -n baseline "$LOADER $OUT/baseline-$ARCH.exe $VARIABLE_BYTES '$(winpath "$BASE")'"
     fi
     unset ARDENTIS_SIM_EFIVARS
+done
+
+for ARCH in win64 win32; do
+    case $ARCH in
+        win64) LOADER=/usr/lib/wine/wine64; TOOL=Ardentis64-sim.exe; FLEET=ArdentisFleet64-sim.exe ;;
+        win32) LOADER=/usr/lib/wine/wine; TOOL=Ardentis-sim.exe; FLEET=ArdentisFleet-sim.exe ;;
+    esac
+    if [ ! -f "$ROOT/build/$ARCH/$FLEET" ] || ! "$LOADER" --version > /dev/null 2>&1; then
+        echo
+        echo "== (d) $ARCH skipped: build/$ARCH/$FLEET missing or $LOADER cannot run here"
+        continue
+    fi
+    for BYTES in 65536 4194304; do
+        echo
+        echo "== (d) $ARCH: $FLEET set --force vs $TOOL /Setvar, $BYTES-byte variable, $RUNS alternating runs"
+        STORE="$OUT/efivars-fleet"
+        rm -rf "$STORE" "$OUT/journal"
+        mkdir -p "$STORE"
+        VARFILE="$STORE/$NAME-ec87d643-eba4-4bb5-a1e5-3f3e36b20da9"
+        printf '\007\000\000\000' > "$VARFILE"
+        head -c "$BYTES" /dev/zero >> "$VARFILE"
+        export ARDENTIS_SIM_EFIVARS="$STORE" ARDENTIS_FLEET_HOME="$OUT/journal"
+        /usr/bin/python3 "$ROOT/bench/alternate.py" --runs "$RUNS" --target 1.5 fleet setvar \
+            -- "$LOADER" "$ROOT/build/$ARCH/$FLEET" set $NAME "$GUID" 1A 0 --force \
+            -- "$LOADER" "$ROOT/build/$ARCH/$TOOL" -uefi -name $NAME -guid "$GUID" /Setvar 1A 0
+        unset ARDENTIS_SIM_EFIVARS ARDENTIS_FLEET_HOME
+    done
 done
