@@ -327,10 +327,10 @@ TEST(FleetUndo, ScenarioRows)
     {
         const char* pszWhat;
         std::vector<J> lines;
-        uint8_t bData;
+        int nData;
         K kind;
         const char* pszRun;
-        uint8_t bOld;
+        int nOld;
         bool blInterrupted;
     } rows[] = {
         {"undo 02", base, 2, K::Change, "s2", 1, false},
@@ -368,10 +368,10 @@ TEST(FleetUndo, ScenarioRows)
     {
         const UndoChoice choice = ChooseUndo(Journal(row.lines), "Setup",
                                              "{ec87d643-eba4-4bb5-a1e5-3f3e36b20da9}", 0x1A,
-                                             row.bData);
+                                             static_cast<uint8_t>(row.nData));
         EXPECT_EQ(choice.kind, row.kind) << row.pszWhat;
         EXPECT_EQ(choice.run, row.pszRun) << row.pszWhat;
-        EXPECT_EQ(choice.bOld, row.bOld) << row.pszWhat;
+        EXPECT_EQ(choice.bOld, row.nOld) << row.pszWhat;
         EXPECT_EQ(choice.blInterrupted, row.blInterrupted) << row.pszWhat;
     }
     // Other names, GUIDs and offsets never count; NAME compares exactly.
