@@ -155,7 +155,9 @@ TEST(FleetRecords, EveryByteAndSeparatorRoundTrips)
         text += FormatRecord(fields);
     std::vector<RecordFields> read;
     ASSERT_TRUE(ParseRecords(text, &read));
-    EXPECT_EQ(read, written);
+    EXPECT_EQ(read, written);    // Quoted exactly when a field holds ';', '"', CR or LF.
+    EXPECT_EQ(FormatRecord({"a\rb", "a\nb", "a;b", "a\"b", "a b,\t\x01"}),
+              "\"a\rb\";\"a\nb\";\"a;b\";\"a\"\"b\";a b,\t\x01\r\n");
 }
 
 struct ParseRow
@@ -408,7 +410,7 @@ TEST(FleetSummary, LineAndJsonRows)
     RunSummary refused;
     refused.outcome = "REFUSED";
     refused.nExitCode = -1;
-    refused.reason = "BAD ARG\"\\\x01\xFF";
+    refused.reason = "BAD ARG\"\\\x1F\xFF";
     const struct
     {
         const RunSummary* pSummary;
@@ -420,7 +422,7 @@ TEST(FleetSummary, LineAndJsonRows)
          "\"read\":\"7E\",\"reason\":null,\"run\":\"PC1-20261209T140509Z-1a2b\"}"},
         {&refused, "RESULT=REFUSED EXIT=-1 OLD= NEW= READ= REASON=BAD_ARG\"\\_\xFF RUN=",
          "{\"result\":\"REFUSED\",\"exit\":-1,\"command\":null,\"old\":null,\"new\":null,"
-         "\"read\":null,\"reason\":\"BAD ARG\\\"\\\\\\u0001\\ufffd\",\"run\":null}"},
+         "\"read\":null,\"reason\":\"BAD ARG\\\"\\\\\\u001f\\ufffd\",\"run\":null}"},
     };
     for (const auto& row : rows)
     {
