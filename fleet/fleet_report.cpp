@@ -3,7 +3,6 @@
 #include "fleet_args.h"
 #include "fleet_outcomes.h"
 
-#include <cstdio>
 #include <map>
 
 namespace
@@ -134,10 +133,12 @@ size_t CountPcs(const ReasonPcs& reasons)
 
 std::string CountLine(const std::string& indent, const std::string& word, size_t n)
 {
-    char szLine[64];
-    (void)snprintf(szLine, sizeof szLine, "%-16s %6zu", Shown(word).c_str(), n);
-    // A long word does not fit the buffer; it is shown whole all the same.
-    return indent + (word.size() > 16 ? Shown(word) + " " + std::to_string(n) : szLine) + "\n";
+    // The word left-aligned in 16 columns, the number right-aligned in 7.
+    const std::string number = std::to_string(n);
+    std::string line = indent + Shown(word);
+    line += std::string(line.size() < indent.size() + 16 ? indent.size() + 16 - line.size() : 0, ' ');
+    line += std::string(number.size() < 7 ? 7 - number.size() : 1, ' ');
+    return line + number + "\n";
 }
 
 // The outcomes in report order: the successes and the two usual failures
