@@ -10,20 +10,23 @@ namespace
 
 bool EqualNoCase(const std::string& a, const std::string& b)
 {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto lower = [](char ch) {
-                   return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch;
-               };
-               return lower(x) == lower(y);
-           });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y)
+                                              {
+                                                  auto lower = [](char ch) {
+                                                      return (ch >= 'A' && ch <= 'Z')
+                                                                 ? static_cast<char>(ch - 'A' + 'a')
+                                                                 : ch;
+                                                  };
+                                                  return lower(x) == lower(y);
+                                              });
 }
 
 bool SameSetting(const JournalRecord& record, const std::string& name, const std::string& guid,
                  uint32_t dwOffset, uint8_t bData)
 {
-    return record.name == name && EqualNoCase(record.guid, guid) &&
-           record.dwOffset == dwOffset && record.bData == bData;
+    return record.name == name && EqualNoCase(record.guid, guid) && record.dwOffset == dwOffset &&
+           record.bData == bData;
 }
 
 // Each run's last outcome record.
@@ -46,7 +49,8 @@ UndoChoice ChooseUndo(const std::vector<JournalRecord>& records, const std::stri
     bool blFoundHolding = false; // a set run found the byte holding DATA
     for (const JournalRecord& record : records)
     {
-        if (!EqualNoCase(record.command, "set") || !SameSetting(record, name, guid, dwOffset, bData))
+        if (!EqualNoCase(record.command, "set") ||
+            !SameSetting(record, name, guid, dwOffset, bData))
             continue;
         if (record.kind == JournalKind::Outcome)
         {
@@ -64,8 +68,8 @@ UndoChoice ChooseUndo(const std::vector<JournalRecord>& records, const std::stri
         // outcome: interrupted; FAILED because it could not be read back).
         const auto found = outcomes.find(record.run);
         const JournalRecord* pOutcome = found == outcomes.end() ? nullptr : found->second;
-        const bool blUnknown =
-            !pOutcome || (pOutcome->outcome == kOutcomeFailed && pOutcome->reason == kReasonNoReadBack);
+        const bool blUnknown = !pOutcome || (pOutcome->outcome == kOutcomeFailed &&
+                                             pOutcome->reason == kReasonNoReadBack);
         if (!blUnknown && pOutcome->outcome != kOutcomeChanged)
             continue;
         choice.kind = UndoChoice::Kind::Change; // the latest one wins
