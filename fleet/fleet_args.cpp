@@ -152,9 +152,8 @@ bool CheckPositionals(const std::vector<std::string>& positionals, FleetRequest*
         return Refuse(pError, "NAME must not be empty, not []");
     pRequest->name = positionals[0];
     if (!IsBracedGuidText(positionals[1]))
-        return Refuse(pError,
-                      "GUID must be {8-4-4-4-12} hexadecimal digits in braces, not " +
-                          Quoted(positionals[1]));
+        return Refuse(pError, "GUID must be {8-4-4-4-12} hexadecimal digits in braces, not " +
+                                  Quoted(positionals[1]));
     pRequest->guid = positionals[1];
     if (!ParseHexField(positionals[2], 8, &pRequest->dwOffset))
         return Refuse(pError,
@@ -216,8 +215,7 @@ std::string HexOffset(uint32_t dwOffset)
     return text;
 }
 
-bool ParseFleetArgs(int argc, const char* const* argv, FleetRequest* pRequest,
-                    std::string* pError)
+bool ParseFleetArgs(int argc, const char* const* argv, FleetRequest* pRequest, std::string* pError)
 {
     *pRequest = FleetRequest();
     pError->clear();

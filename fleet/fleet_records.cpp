@@ -148,8 +148,7 @@ bool ParseRecords(const std::string& text, std::vector<RecordFields>* pRecords)
             }
             continue;
         }
-        const bool blLineEnd =
-            ch == '\n' || (ch == '\r' && (i + 1 == cch || text[i + 1] == '\n'));
+        const bool blLineEnd = ch == '\n' || (ch == '\r' && (i + 1 == cch || text[i + 1] == '\n'));
         if (blLineEnd)
         {
             i += (ch == '\r' && i + 1 < cch) ? 2 : 1;
@@ -184,8 +183,8 @@ bool ParseRecords(const std::string& text, std::vector<RecordFields>* pRecords)
 }
 
 const char* const kLogFieldNames[kLogFieldCount] = {
-    "time",   "computer",  "run",     "command",   "name",   "guid",     "offset", "data",
-    "old",    "read back", "outcome", "exit code", "reason", "messages", "backup"};
+    "time", "computer",  "run",     "command",   "name",   "guid",     "offset", "data",
+    "old",  "read back", "outcome", "exit code", "reason", "messages", "backup"};
 
 std::string FormatLogHeader()
 {
@@ -256,8 +255,8 @@ bool JournalRecordFromFields(const RecordFields& fields, JournalRecord* pRecord)
     else
         return false;
     uint32_t dwData = 0;
-    if (!ParseHexField(fields[kJOffset], 8, &record.dwOffset) ||
-        fields[kJData].size() != 2 || !ParseHexField(fields[kJData], 2, &dwData) ||
+    if (!ParseHexField(fields[kJOffset], 8, &record.dwOffset) || fields[kJData].size() != 2 ||
+        !ParseHexField(fields[kJData], 2, &dwData) ||
         !ParseOptionalByte(fields[kJOld], &record.blHaveOld, &record.bOld) ||
         !ParseOptionalByte(fields[kJNew], &record.blHaveNew, &record.bNew) ||
         !ParseOptionalByte(fields[kJReadBack], &record.blHaveReadBack, &record.bReadBack) ||

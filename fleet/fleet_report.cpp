@@ -3,7 +3,6 @@
 #include "fleet_args.h"
 #include "fleet_outcomes.h"
 
-#include <cstdio>
 #include <map>
 
 namespace
@@ -52,8 +51,8 @@ using ReasonPcs = std::map<std::string, std::vector<std::string>>;
 
 struct Setting
 {
-    std::string name, guid, offset, data;  // as shown: the first entry's, canonical numbers
-    std::map<std::string, size_t> lastRun; // lower-case computer name -> entry index
+    std::string name, guid, offset, data;       // as shown: the first entry's, canonical numbers
+    std::map<std::string, size_t> lastRun;      // lower-case computer name -> entry index
     std::map<std::string, ReasonPcs> byOutcome; // upper-case outcome word -> reasons
 };
 
@@ -134,18 +133,21 @@ size_t CountPcs(const ReasonPcs& reasons)
 
 std::string CountLine(const std::string& indent, const std::string& word, size_t n)
 {
-    char szLine[64];
-    (void)snprintf(szLine, sizeof szLine, "%-16s %6zu", Shown(word).c_str(), n);
-    // A long word does not fit the buffer; it is shown whole all the same.
-    return indent + (word.size() > 16 ? Shown(word) + " " + std::to_string(n) : szLine) + "\n";
+    // The word left-aligned in 16 columns, the number right-aligned in 7.
+    const std::string number = std::to_string(n);
+    std::string line = indent + Shown(word);
+    line +=
+        std::string(line.size() < indent.size() + 16 ? indent.size() + 16 - line.size() : 0, ' ');
+    line += std::string(number.size() < 7 ? 7 - number.size() : 1, ' ');
+    return line + number + "\n";
 }
 
 // The outcomes in report order: the successes and the two usual failures
 // always, then every other outcome seen, alphabetically.
 std::vector<std::string> OutcomeOrder(const Setting& setting)
 {
-    std::vector<std::string> order = {kOutcomeChanged, kOutcomeUnchanged,  kOutcomeUndone,
-                                      kOutcomeHolds,   kOutcomeReady,      kOutcomeFailed,
+    std::vector<std::string> order = {kOutcomeChanged,    kOutcomeUnchanged, kOutcomeUndone,
+                                      kOutcomeHolds,      kOutcomeReady,     kOutcomeFailed,
                                       kOutcomeNotPossible};
     for (const auto& outcome : setting.byOutcome)
         if (IsSuccess(outcome.first) == false && outcome.first != kOutcomeFailed &&
