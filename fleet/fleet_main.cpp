@@ -482,6 +482,14 @@ void RunOnVariable(FleetRun& run)
     run.bOld = copy.pbData[run.req.dwOffset];
     run.Say("The byte at OFFSET " + HexOffset(run.req.dwOffset) + " holds " + HexByte(run.bOld) +
             ".");
+    // The journal comes after a read that worked: a token that may not change
+    // firmware variables (a prompt that is not elevated) never makes the
+    // folder, which would then be its own and untrusted for SYSTEM's runs.
+    if (run.Changes() && !PrepareJournal(run))
+    {
+        free(copy.pbData);
+        return;
+    }
     switch (run.req.command)
     {
         case FleetCommand::Check:
@@ -626,7 +634,7 @@ int RunByteCommand(const FleetRequest& req)
         PrepareCentralLog(run);
         if (!run.blLogWritable && run.Changes())
             run.Fail(kReasonLogUnwritable);
-        else if (!run.Changes() || PrepareJournal(run))
+        else
             RunOnVariable(run);
     }
     Record(run);

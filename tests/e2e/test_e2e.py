@@ -843,7 +843,7 @@ class FleetProgramTests(E2ECase):
         ("set Setup @GUID 7 1 --log @BADLOG", 255,
          "RESULT=FAILED EXIT=255 OLD= NEW= READ= REASON=LOG-UNWRITABLE", None),
         ("@PLANTED set Setup @GUID 7 1", 255,
-         "RESULT=FAILED EXIT=255 OLD= NEW= READ= REASON=JOURNAL-UNTRUSTED", None),
+         "RESULT=FAILED EXIT=255 OLD=00 NEW= READ= REASON=JOURNAL-UNTRUSTED", None),
         ("set Setup @GUID 8 1 --json", 0, {"result": "CHANGED", "exit": 0, "command": "set",
                                            "old": "00", "new": "01", "read": "01",
                                            "reason": None}, "8=1"),

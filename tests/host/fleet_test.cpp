@@ -343,6 +343,8 @@ TEST(FleetUndo, ScenarioRows)
         {"undo 03: never set", base, 3, K::NoRecord, "", 0, false},
         {"empty journal", "", 1, K::NoRecord, "", 0, false},
         {"interrupted set", "I s1 set 1 0>1", 1, K::Change, "s1", 0, true},
+        {"interrupted, closed by a later run", set1 + "O s1 set 1 INTERRUPTED", 1, K::Change, "s1",
+         0, true},
         {"no read-back", set1 + "O s1 set 1 FAILED NO-READ-BACK", 1, K::Change, "s1", 0, true},
         {"not kept", set1 + "O s1 set 1 FAILED NOT-KEPT", 1, K::NoRecord, "", 0, false},
         {"write error", set1 + "O s1 set 1 FAILED WRITE-ERROR-5", 1, K::NoRecord, "", 0, false},
