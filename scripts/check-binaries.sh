@@ -137,9 +137,9 @@ for exe in ArdentisFleet64.exe ArdentisFleet.exe; do
     fi
     usage=$("$wine" "$unpacked/$exe" </dev/null || true)
     while IFS= read -r line; do
-        case $line in RESULT=*|'') continue ;; esac
+        case $line in RESULT=*|$'\r'|'') continue ;; esac
         check "README.txt carries the usage line of $exe: ${line%$'\r'}" \
-            bash -c 'LC_ALL=C grep -q -x -F -- "$1" "$2"' _ "${line%$'\r'}" "$readme"
+            bash -c 'LC_ALL=C grep -q -x -F -- "$1" "$2"' _ "$line" "$readme"
     done <<<"$usage"
     summary=$(cd "$probe" && "$wine" "$unpacked/$exe" check Setup '{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9}' 1A 5 </dev/null | tail -n 1 | tr -d '\r'; echo "rc=${PIPESTATUS[0]}")
     check "$exe check on a legacy-BIOS PC: not possible, 255" bash -c \
