@@ -6,8 +6,10 @@ ru_maxrss, the kernel's high-water mark of the resident set of the process
 that hosts the Windows program under Wine (Wine's own share included, the
 same on both sides, so the difference is the programs' own).
 
-Usage: alternate.py [--runs N] [--target R] NAME_A NAME_B -- COMMAND_A... -- COMMAND_B...
-R is the wall-time ratio A / B that is the target (default 1.3).
+Usage: alternate.py [--runs N] [--target R] [--memory-target M] NAME_A NAME_B
+                    -- COMMAND_A... -- COMMAND_B...
+R is the wall-time ratio A / B that is the target (default 1.3), M the most
+peak memory A may use beyond B, in MiB (default 10; 0: no memory target).
 """
 
 import os
@@ -32,11 +34,14 @@ def main():
     args = sys.argv[1:]
     runs = 10
     target = 1.3
-    while args[:1] in (["--runs"], ["--target"]):
+    memory_target = 10.0
+    while args[:1] in (["--runs"], ["--target"], ["--memory-target"]):
         if args[0] == "--runs":
             runs = int(args[1])
-        else:
+        elif args[0] == "--target":
             target = float(args[1])
+        else:
+            memory_target = float(args[1])
         args = args[2:]
     names, args = args[:2], args[2:]
     first = args.index("--")
@@ -63,8 +68,12 @@ def main():
     extra = medians[0][1] - medians[1][1]
     print("%s / %s wall time (medians): %.3f  (target <= %g: %s)"
           % (names[0], names[1], ratio, target, "met" if ratio <= target else "MISSED"))
-    print("%s - %s peak memory (medians): %+.1f MiB  (target <= +10 MiB: %s)"
-          % (names[0], names[1], extra, "met" if extra <= 10 else "MISSED"))
+    if memory_target:
+        print("%s - %s peak memory (medians): %+.1f MiB  (target <= %+g MiB: %s)"
+              % (names[0], names[1], extra, memory_target,
+                 "met" if extra <= memory_target else "MISSED"))
+    else:
+        print("%s - %s peak memory (medians): %+.1f MiB" % (names[0], names[1], extra))
 
 
 if __name__ == "__main__":

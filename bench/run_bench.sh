@@ -104,7 +104,7 @@ for ARCH in win64 win32; do
         printf '\007\000\000\000' > "$VARFILE"
         head -c "$BYTES" /dev/zero >> "$VARFILE"
         export ARDENTIS_SIM_EFIVARS="$STORE" ARDENTIS_FLEET_HOME="$OUT/journal"
-        /usr/bin/python3 "$ROOT/bench/alternate.py" --runs "$RUNS" --target 1.5 fleet setvar \
+        /usr/bin/python3 "$ROOT/bench/alternate.py" --runs "$RUNS" --target 1.5 --memory-target 0 fleet setvar \
             -- "$LOADER" "$ROOT/build/$ARCH/$FLEET" set $NAME "$GUID" 1A 0 --force \
             -- "$LOADER" "$ROOT/build/$ARCH/$TOOL" -uefi -name $NAME -guid "$GUID" /Setvar 1A 0
         unset ARDENTIS_SIM_EFIVARS ARDENTIS_FLEET_HOME
