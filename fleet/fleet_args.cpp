@@ -71,24 +71,6 @@ bool ParseCode(const std::string& text, uint32_t* pdwValue)
     return true;
 }
 
-const char* CommandWord(FleetCommand command)
-{
-    switch (command)
-    {
-        case FleetCommand::Check:
-            return "check";
-        case FleetCommand::Set:
-            return "set";
-        case FleetCommand::Undo:
-            return "undo";
-        case FleetCommand::Report:
-            return "report";
-        case FleetCommand::None:
-            break;
-    }
-    return "";
-}
-
 enum class Option
 {
     Force,
@@ -132,7 +114,7 @@ bool Refuse(std::string* pError, const std::string& text)
 bool CheckPositionals(const std::vector<std::string>& positionals, FleetRequest* pRequest,
                       std::string* pError)
 {
-    const char* pszCommand = CommandWord(pRequest->command);
+    const char* pszCommand = FleetCommandWord(pRequest->command);
     const bool blReport = pRequest->command == FleetCommand::Report;
     const size_t nWanted = blReport ? 1 : 4;
     const std::string form =
@@ -224,7 +206,7 @@ bool ParseFleetArgs(int argc, const char* const* argv, FleetRequest* pRequest, s
     const std::string command = argv[1];
     for (FleetCommand c :
          {FleetCommand::Check, FleetCommand::Set, FleetCommand::Undo, FleetCommand::Report})
-        if (EqualNoCase(command, CommandWord(c)))
+        if (EqualNoCase(command, FleetCommandWord(c)))
             pRequest->command = c;
     if (pRequest->command == FleetCommand::None)
         return Refuse(pError, "unknown command " + Quoted(command) +
@@ -253,7 +235,7 @@ bool ParseFleetArgs(int argc, const char* const* argv, FleetRequest* pRequest, s
             blBelongs = blBelongs || c == pRequest->command;
         if (!blBelongs)
             return Refuse(pError, "option " + Quoted(arg) + " does not belong to " +
-                                      CommandWord(pRequest->command));
+                                      FleetCommandWord(pRequest->command));
         if (ablSeen[nOption])
             return Refuse(pError, "option " + Quoted(arg) + " is given twice");
         ablSeen[nOption] = true;
@@ -331,4 +313,22 @@ const char* FleetUsageText()
            "  --reboot-code N    set, undo: exit code N (1 to 2147483647) after a change\n"
            "  --busy-code N      check, set, undo: exit code N when another run holds the lock\n"
            "  --csv              report: write CSV instead of text\n";
+}
+
+const char* FleetCommandWord(FleetCommand command)
+{
+    switch (command)
+    {
+        case FleetCommand::Check:
+            return "check";
+        case FleetCommand::Set:
+            return "set";
+        case FleetCommand::Undo:
+            return "undo";
+        case FleetCommand::Report:
+            return "report";
+        case FleetCommand::None:
+            break;
+    }
+    return "";
 }

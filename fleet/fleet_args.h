@@ -19,14 +19,14 @@ struct FleetRequest
 {
     FleetCommand command = FleetCommand::None;
     // check / set / undo: NAME GUID OFFSET DATA
-    std::string name;      // as given, never empty
-    std::string guid;      // as given: {8-4-4-4-12} hexadecimal digits of either case
-    uint32_t dwOffset = 0; // OFFSET: 1 to 8 hexadecimal digits
-    uint8_t bData = 0;     // DATA: 1 or 2 hexadecimal digits
-    std::string logPath;   // --log PATH; empty: the journal alone records the run
-    bool blForce = false;  // set, undo
-    bool blDetect = false; // check
-    bool blJson = false;   // check, set, undo
+    std::string name;              // as given, never empty
+    std::string guid;              // as given: {8-4-4-4-12} hexadecimal digits of either case
+    uint32_t dwOffset = 0;         // OFFSET: 1 to 8 hexadecimal digits
+    uint8_t bData = 0;             // DATA: 1 or 2 hexadecimal digits
+    std::string logPath;           // --log PATH; empty: the journal alone records the run
+    bool blForce = false;          // set, undo
+    bool blDetect = false;         // check
+    bool blJson = false;           // check, set, undo
     bool blHaveRebootCode = false; // set, undo: --reboot-code N
     uint32_t dwRebootCode = 0;
     bool blHaveBusyCode = false; // check, set, undo: --busy-code N
@@ -50,8 +50,10 @@ struct FleetRequest
 //   "OFFSET must be 1 to 8 hexadecimal digits, not [12G]".
 // The quoted argument shows control characters as '?' and is cut after 80
 // bytes. *pRequest is reset first; on refusal its fields mean nothing.
-bool ParseFleetArgs(int argc, const char* const* argv, FleetRequest* pRequest,
-                    std::string* pError);
+bool ParseFleetArgs(int argc, const char* const* argv, FleetRequest* pRequest, std::string* pError);
+
+// "check", "set", "undo", "report"; "" for None.
+const char* FleetCommandWord(FleetCommand command);
 
 // The usage text, lines ending in "\n".
 const char* FleetUsageText();

@@ -73,24 +73,6 @@ void PrintLine(const std::string& line)
         WriteOut(line + "\r\n");
 }
 
-const char* CommandWord(FleetCommand command)
-{
-    switch (command)
-    {
-        case FleetCommand::Check:
-            return "check";
-        case FleetCommand::Set:
-            return "set";
-        case FleetCommand::Undo:
-            return "undo";
-        case FleetCommand::Report:
-            return "report";
-        case FleetCommand::None:
-            break;
-    }
-    return "";
-}
-
 struct FleetRun
 {
     explicit FleetRun(const FleetRequest& request) : req(request) {}
@@ -285,7 +267,7 @@ JournalRecord JournalBase(const FleetRun& run, JournalKind kind)
     record.kind = kind;
     record.time = run.time;
     record.run = run.runId;
-    record.command = CommandWord(run.req.command);
+    record.command = FleetCommandWord(run.req.command);
     record.name = run.req.name;
     record.guid = run.req.guid;
     record.dwOffset = run.req.dwOffset;
@@ -299,6 +281,19 @@ JournalRecord JournalBase(const FleetRun& run, JournalKind kind)
     return record;
 }
 
+// A backup of the variable as it was; a failure stops the run before any write.
+bool WriteBackup(FleetRun& run, const std::string& path, const std::string& dump,
+                 const char* pszReason)
+{
+    DWORD dwError = 0;
+    if (WriteNewFile(path, dump, &dwError))
+        return true;
+    run.Say("The backup " + path + " cannot be written, " + OsErrorText(dwError) +
+            ": nothing was changed.");
+    run.Fail(pszReason);
+    return false;
+}
+
 // Writes bNew over the byte, with a backup and the intent on record first,
 // and reads it back. True when the byte reads back as bNew.
 bool WriteAndVerify(FleetRun& run, VariableCopy& copy, uint8_t bNew)
@@ -308,32 +303,22 @@ bool WriteAndVerify(FleetRun& run, VariableCopy& copy, uint8_t bNew)
     std::string dump(DumpChunkCapacity(copy.dwSize), '\0');
     dump.resize(FormatDumpText(copy.pbData, copy.dwSize, 0, &dump[0]));
 
-    DWORD dwError = 0;
     std::string journalBackup = run.journalFolder + "\\backup-" + run.runId + ".txt";
-    if (!WriteNewFile(journalBackup, dump, &dwError))
-    {
-        run.Say("The backup " + journalBackup + " cannot be written, " + OsErrorText(dwError) +
-                ": nothing was changed.");
-        run.Fail(kReasonJournalUnwritable);
+    if (!WriteBackup(run, journalBackup, dump, kReasonJournalUnwritable))
         return false;
-    }
     run.journalBackup = journalBackup;
     run.backup = journalBackup;
     if (!run.logFolder.empty())
     {
         std::string logBackup = run.logFolder + run.computer + "-" + run.runId + ".txt";
-        if (!WriteNewFile(logBackup, dump, &dwError))
-        {
-            run.Say("The backup " + logBackup + " cannot be written, " + OsErrorText(dwError) +
-                    ": nothing was changed.");
-            run.Fail(kReasonLogUnwritable);
+        if (!WriteBackup(run, logBackup, dump, kReasonLogUnwritable))
             return false;
-        }
         run.backup = logBackup;
     }
     run.Say("The variable as it was (" + std::to_string(copy.dwSize) + " bytes) is kept in " +
             run.backup + ".");
 
+    DWORD dwError = 0;
     if (!AppendJournal(run, JournalBase(run, JournalKind::Intent), &dwError))
     {
         run.Say("The journal " + run.journalFile + " cannot be written, " + OsErrorText(dwError) +
@@ -522,7 +507,7 @@ LogEntry MakeLogEntry(const FleetRun& run)
     entry[kLogTime] = run.time;
     entry[kLogComputer] = run.computer;
     entry[kLogRun] = run.runId;
-    entry[kLogCommand] = CommandWord(run.req.command);
+    entry[kLogCommand] = FleetCommandWord(run.req.command);
     entry[kLogName] = run.req.name;
     entry[kLogGuid] = run.req.guid;
     entry[kLogOffset] = HexOffset(run.req.dwOffset);
@@ -592,7 +577,7 @@ RunSummary Summarise(const FleetRun& run)
     RunSummary summary;
     summary.outcome = run.outcome;
     summary.nExitCode = run.nExitCode;
-    summary.command = CommandWord(run.req.command);
+    summary.command = FleetCommandWord(run.req.command);
     summary.blHaveOld = run.blHaveOld;
     summary.bOld = run.bOld;
     summary.blHaveNew = run.blHaveNew;
@@ -614,8 +599,8 @@ int RunByteCommand(const FleetRequest& req)
     run.computer = ComputerName();
     g_blQuiet = req.blDetect;
 
-    PrintLine(std::string("Ardentis fleet ") + CommandWord(req.command) + ": " + run.Setting() +
-              ", DATA " + HexByte(req.bData) + ", run " + run.runId);
+    PrintLine(std::string("Ardentis fleet ") + FleetCommandWord(req.command) + ": " +
+              run.Setting() + ", DATA " + HexByte(req.bData) + ", run " + run.runId);
     if (!ToAnsiCodePage(req.name, &run.ansiName))
     {
         run.Say("NAME cannot be passed to Windows' firmware-variable calls: a character has no "

@@ -31,21 +31,21 @@ bool ParseRecords(const std::string& text, std::vector<RecordFields>* pRecords);
 
 enum LogField
 {
-    kLogTime,      // UTC, ISO 8601: 2026-12-09T14:05:09Z
-    kLogComputer,  // the PC's name
-    kLogRun,       // run id
-    kLogCommand,   // check, set, undo
-    kLogName,      // NAME, GUID as given
+    kLogTime,     // UTC, ISO 8601: 2026-12-09T14:05:09Z
+    kLogComputer, // the PC's name
+    kLogRun,      // run id
+    kLogCommand,  // check, set, undo
+    kLogName,     // NAME, GUID as given
     kLogGuid,
-    kLogOffset,    // OFFSET, DATA as upper-case hexadecimal
+    kLogOffset, // OFFSET, DATA as upper-case hexadecimal
     kLogData,
-    kLogOld,       // the byte as read before, two digits; empty when not read
-    kLogReadBack,  // the byte read back after a write; empty when none
-    kLogOutcome,   // one word: CHANGED, UNCHANGED, HOLDS, READY, NOT-POSSIBLE, ...
-    kLogExitCode,  // the run's exit code, decimal
-    kLogReason,    // one word naming why (OFFSET-OUTSIDE, NOT-KEPT, ...); empty on success
-    kLogMessages,  // the run's messages joined by " / "
-    kLogBackup,    // the backup dump of a writing run, else empty
+    kLogOld,      // the byte as read before, two digits; empty when not read
+    kLogReadBack, // the byte read back after a write; empty when none
+    kLogOutcome,  // one word: CHANGED, UNCHANGED, HOLDS, READY, NOT-POSSIBLE, ...
+    kLogExitCode, // the run's exit code, decimal
+    kLogReason,   // one word naming why (OFFSET-OUTSIDE, NOT-KEPT, ...); empty on success
+    kLogMessages, // the run's messages joined by " / "
+    kLogBackup,   // the backup dump of a writing run, else empty
     kLogFieldCount
 };
 
@@ -78,7 +78,7 @@ struct JournalRecord
     std::string name;
     std::string guid;
     uint32_t dwOffset = 0;
-    uint8_t bData = 0;   // the command's DATA
+    uint8_t bData = 0; // the command's DATA
     // Intent: the byte before the write, the value written, and for an undo
     // the run id of the change it takes back.
     bool blHaveOld = false;
@@ -86,7 +86,7 @@ struct JournalRecord
     bool blHaveNew = false;
     uint8_t bNew = 0;
     std::string undoes;
-    std::string backup;  // the backup dump's path
+    std::string backup; // the backup dump's path
     // Outcome: the outcome word, the value read back, exit code, reason word.
     std::string outcome;
     bool blHaveReadBack = false;

@@ -9,8 +9,8 @@
 
 struct ReportInput
 {
-    std::vector<LogEntry> entries; // in the order read: file by file, line by line
-    size_t nUnreadableLines = 0;   // records that are not log entries (headers excluded)
+    std::vector<LogEntry> entries;            // in the order read: file by file, line by line
+    size_t nUnreadableLines = 0;              // records that are not log entries (headers excluded)
     std::vector<std::string> unreadableFiles; // files that could not be read or were cut off
 };
 

@@ -14,13 +14,13 @@ struct RunSummary
     int32_t nExitCode = 0;
     std::string command; // check, set, undo ("" when the command line was refused)
     bool blHaveOld = false;
-    uint8_t bOld = 0;    // the byte as read before
+    uint8_t bOld = 0; // the byte as read before
     bool blHaveNew = false;
-    uint8_t bNew = 0;    // the value wanted (set, check: DATA; undo: the value restored)
+    uint8_t bNew = 0; // the value wanted (set, check: DATA; undo: the value restored)
     bool blHaveReadBack = false;
     uint8_t bReadBack = 0;
-    std::string reason;  // reason word, "" on success
-    std::string run;     // run id, "" when none was made
+    std::string reason; // reason word, "" on success
+    std::string run;    // run id, "" when none was made
 };
 
 // "RESULT=CHANGED EXIT=0 OLD=03 NEW=7E READ=7E REASON= RUN=..." with empty

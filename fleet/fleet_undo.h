@@ -15,8 +15,8 @@ struct UndoChoice
         NoRecord,          // this PC has no record of a change of this byte to DATA
     };
     Kind kind = Kind::NoRecord;
-    std::string run;           // the change's run id
-    uint8_t bOld = 0;          // the value the byte held before that change
+    std::string run;  // the change's run id
+    uint8_t bOld = 0; // the value the byte held before that change
     // The change's end is not known: its intent has no outcome record, or its
     // outcome is FAILED with reason NO-READ-BACK (written, not read again).
     // Either way the write may have happened.
