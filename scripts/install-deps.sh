@@ -8,7 +8,7 @@ enter_prefix "$@"
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev llvm-14 googletest
           g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 python3 bsdutils binutils hyperfine libbenchmark-dev
-          clang-tidy cppcheck clang-format)
+          clang-tidy cppcheck clang-format osslsigncode openssl ca-certificates)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")

@@ -5,7 +5,8 @@ Usage: package.py BUILD_ROOT DIST. Writes DIST/Ardentis-<version>.zip, the
 version and the time stamp taken from the builds (release/release.txt, which
 CMake writes from the project's one version and the last commit's time).
 Reproducible: fixed order, one fixed time stamp, no owner or permission bits,
-nothing of the build folder's path.
+nothing of the build folder's path. Given a certificate (signing.py), every
+.exe is signed and verified before the checksums and the zip are made.
 """
 
 import hashlib
@@ -14,6 +15,7 @@ import sys
 import time
 import zipfile
 
+import signing
 
 
 def read(path):
@@ -38,13 +40,15 @@ def main():
         "ArdentisFleet.exe": read(os.path.join(win32, "ArdentisFleet.exe")),
         "README.txt": readme,
     }
+    path = os.path.join(dist, "Ardentis-%s.zip" % info["version"])
+    # Authenticode: when asked for, every .exe above is signed and verified here.
+    files = signing.sign_programs(files, int(info["source_date_epoch"]), path)
     files["SHA256SUMS.txt"] = "".join(
         "%s *%s\r\n" % (hashlib.sha256(data).hexdigest(), name)
         for name, data in files.items()).encode()
 
     stamp = time.gmtime(int(info["source_date_epoch"]))[:6]
     os.makedirs(dist, exist_ok=True)
-    path = os.path.join(dist, "Ardentis-%s.zip" % info["version"])
     with zipfile.ZipFile(path + ".part", "w") as archive:
         for name, data in files.items():
             entry = zipfile.ZipInfo(name, date_time=stamp)

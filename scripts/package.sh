@@ -5,6 +5,10 @@
 # The same commit gives the same bytes in any build folder.
 #   bash scripts/package.sh [BUILD_ROOT [DIST]]    (default: build, dist)
 # BUILD_ROOT holds the win64 and win32 build folders (configured here if new).
+# Signed when given a certificate: ARDENTIS_SIGN_PFX (a PKCS#12 file) and
+# ARDENTIS_SIGN_PASSWORD_FILE (a file holding its password), optionally
+# ARDENTIS_SIGN_TIMESTAMP_URL (RFC 3161): every .exe is signed and verified
+# before the checksums and the zip (scripts/signing.py).
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 cd "$ROOT"
