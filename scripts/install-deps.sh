@@ -31,15 +31,15 @@ if can_run_i386; then
     if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'ok installed'; then
         echo "== Installing the 32-bit Wine loader"
         dpkg --add-architecture i386
-        for attempt in 1 2 3; do
+        for attempt in 1 2; do
             # A list that failed to download is reported here; the install decides.
             apt-get update -qq || true
             if DEBIAN_FRONTEND=noninteractive apt-get install -y -qq wine32:i386 >/tmp/ardentis-wine32.log 2>&1; then
                 break
             fi
-            echo "== wine32:i386 could not be installed (attempt $attempt of 3):"
+            echo "== wine32:i386 could not be installed (attempt $attempt of 2):"
             grep -E '^E:' /tmp/ardentis-wine32.log | head -3
-            [ "$attempt" -lt 3 ] && sleep 30
+            [ "$attempt" -lt 2 ] && sleep 15
         done
         if [ ! -x "$WINE32" ]; then
             echo "== WARNING: Wine's 32-bit loader could not be installed from the package archive:"

@@ -10,22 +10,22 @@ enter_prefix "$@"
 cd "$ROOT"
 trap wine_stop EXIT
 
-echo "== host: pure logic under AddressSanitizer and UndefinedBehaviorSanitizer"
+echo "[$SECONDS s] == host: pure logic under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset host >/dev/null
 cmake --build --preset host
-echo "== static analysis: clang-tidy over the host build, cppcheck over all product code"
+echo "[$SECONDS s] == static analysis: clang-tidy over the host build, cppcheck over all product code"
 "$ROOT/scripts/static-analysis.sh"
 ctest --preset host
-echo "== host: every fuzz target for a bounded time"
+echo "[$SECONDS s] == host: every fuzz target for a bounded time"
 "$ROOT/scripts/fuzz.sh"
 
 wine_warm
-echo "== win64: x86-64 under Wine"
+echo "[$SECONDS s] == win64: x86-64 under Wine"
 cmake --preset win64 >/dev/null
 cmake --build --preset win64
 ctest --preset win64
 
-echo "== win32: i386"
+echo "[$SECONDS s] == win32: i386"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
 if why=$(i386_runs); then
@@ -34,5 +34,6 @@ else
     echo "i386 tests built in build/win32 but not run: $why"
 fi
 
-echo "== the executables as files"
+echo "[$SECONDS s] == the executables as files"
 "$ROOT/scripts/check-binaries.sh"
+echo "[$SECONDS s] == done"
