@@ -23,24 +23,20 @@ fi
 
 # The 32-bit Wine side is only of use where the kernel runs 32-bit programs.
 # Debian's archive is now and then caught mid-sync, its i386 lists behind the
-# amd64 ones, and then wine32:i386 cannot be installed at all; that is the
-# archive's state, not this project's, so it is tried again a little later
-# and, if it still fails, the i386 suite is built and checked but not run,
-# and every script says so (i386_runs in common.sh).
+# amd64 ones, and then wine32:i386 cannot be installed at all, for hours (a
+# retry a minute later was seen never to help); that is the archive's state,
+# not this project's, so the i386 suite is then built and checked but not
+# run, and every script says so (i386_runs in common.sh).
 if can_run_i386; then
     if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'ok installed'; then
         echo "== Installing the 32-bit Wine loader"
         dpkg --add-architecture i386
-        for attempt in 1 2; do
-            # A list that failed to download is reported here; the install decides.
-            apt-get update -qq || true
-            if DEBIAN_FRONTEND=noninteractive apt-get install -y -qq wine32:i386 >/tmp/ardentis-wine32.log 2>&1; then
-                break
-            fi
-            echo "== wine32:i386 could not be installed (attempt $attempt of 2):"
+        # A list that failed to download is reported here; the install decides.
+        apt-get update -qq || true
+        if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -qq wine32:i386 >/tmp/ardentis-wine32.log 2>&1; then
+            echo "== wine32:i386 could not be installed:"
             grep -E '^E:' /tmp/ardentis-wine32.log | head -3
-            [ "$attempt" -lt 2 ] && sleep 15
-        done
+        fi
         if [ ! -x "$WINE32" ]; then
             echo "== WARNING: Wine's 32-bit loader could not be installed from the package archive:"
             echo "== the i386 programs and tests are built and checked as files, not run"
