@@ -1,6 +1,7 @@
 #include "fleet_args.h"
 
-#include <cstring>
+#include "../driver/cmdline.h"
+
 #include <initializer_list>
 #include <vector>
 
@@ -16,22 +17,6 @@ int HexDigit(char ch)
     if (ch >= 'A' && ch <= 'F')
         return ch - 'A' + 10;
     return -1;
-}
-
-char AsciiLower(char ch)
-{
-    return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch;
-}
-
-bool EqualNoCase(const std::string& a, const char* pszB)
-{
-    const size_t cch = strlen(pszB);
-    if (a.size() != cch)
-        return false;
-    for (size_t i = 0; i < cch; ++i)
-        if (AsciiLower(a[i]) != AsciiLower(pszB[i]))
-            return false;
-    return true;
 }
 
 // An argument as the error line quotes it: control characters shown as '?'
@@ -206,7 +191,7 @@ bool ParseFleetArgs(int argc, const char* const* argv, FleetRequest* pRequest, s
     const std::string command = argv[1];
     for (FleetCommand c :
          {FleetCommand::Check, FleetCommand::Set, FleetCommand::Undo, FleetCommand::Report})
-        if (EqualNoCase(command, FleetCommandWord(c)))
+        if (ArgIs(command.c_str(), FleetCommandWord(c)))
             pRequest->command = c;
     if (pRequest->command == FleetCommand::None)
         return Refuse(pError, "unknown command " + Quoted(command) +
@@ -224,7 +209,7 @@ bool ParseFleetArgs(int argc, const char* const* argv, FleetRequest* pRequest, s
         }
         int nOption = 0;
         while (nOption < static_cast<int>(Option::Count) &&
-               !EqualNoCase(arg, Info(static_cast<Option>(nOption)).pszName))
+               !ArgIs(arg.c_str(), Info(static_cast<Option>(nOption)).pszName))
             ++nOption;
         if (nOption == static_cast<int>(Option::Count))
             return Refuse(pError, "unknown option " + Quoted(arg));

@@ -114,42 +114,36 @@ check "README.txt names the version" in_readme "Ardentis $version ($revision)"
 wine_warm
 probe=$(mktemp -d /tmp/ardentis-package-XXXXXX)
 trap 'rm -rf "$again" "$probe"' EXIT
-for exe in Ardentis64.exe Ardentis.exe; do
+for exe in Ardentis64.exe Ardentis.exe ArdentisFleet64.exe ArdentisFleet.exe; do
     wine=$WINE64
-    if [ "$exe" = Ardentis.exe ]; then
+    if [ "$exe" = Ardentis.exe ] || [ "$exe" = ArdentisFleet.exe ]; then
         wine=$WINE32
         why=$(i386_runs) || { echo "skip $exe under Wine: $why"; continue; }
     fi
     usage=$("$wine" "$unpacked/$exe" </dev/null || true)
     while IFS= read -r line; do
-        check "README.txt carries the usage line of $exe: ${line%$'\r'}" \
-            bash -c 'LC_ALL=C grep -q -x -F -- "$1" "$2"' _ "$line" "$readme"
-    done <<<"$usage"
-    # Exit codes as a batch file sees them, with what the program says.
-    cp "$unpacked/$exe" "$probe/$exe"
-    printf '@echo off\r\n%s > nul\r\necho %%ERRORLEVEL%%\r\n%s -act 2\r\necho %%ERRORLEVEL%%\r\n%s -act\r\necho %%ERRORLEVEL%%\r\n' \
-        "$exe" "$exe" "$exe" >"$probe/codes.cmd"
-    codes=$(cd "$probe" && { "$wine" cmd /c codes.cmd </dev/null || true; } | tr -d '\r' | tr '\n' '|')
-    check "$exe gives 255 for usage, -1 for bad -act values" \
-        [ "$codes" = "255|Please input the correct parameter with -act.|-1|The parameter error|-1|" ]
-done
-# The release fleet program: its usage as README.txt shows it, and on plain
-# Wine (no firmware variables) a check that says so in its summary line.
-for exe in ArdentisFleet64.exe ArdentisFleet.exe; do
-    wine=$WINE64
-    if [ "$exe" = ArdentisFleet.exe ]; then
-        wine=$WINE32
-        why=$(i386_runs) || { echo "skip $exe under Wine: $why"; continue; }
-    fi
-    usage=$("$wine" "$unpacked/$exe" </dev/null || true)
-    while IFS= read -r line; do
+        # The fleet program's summary line follows its usage; it is no part of it.
         case $line in RESULT=*|$'\r'|'') continue ;; esac
         check "README.txt carries the usage line of $exe: ${line%$'\r'}" \
             bash -c 'LC_ALL=C grep -q -x -F -- "$1" "$2"' _ "$line" "$readme"
     done <<<"$usage"
-    summary=$(cd "$probe" && "$wine" "$unpacked/$exe" check Setup '{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9}' 1A 5 </dev/null | tail -n 1 | tr -d '\r'; echo "rc=${PIPESTATUS[0]}")
-    check "$exe check on a legacy-BIOS PC: not possible, 255" bash -c \
-        'echo "$1" | tr "\n" "|" | grep -q -x -E "RESULT=NOT-POSSIBLE EXIT=255 OLD= NEW= READ= REASON=LEGACY-BIOS RUN=[0-9]{8}T[0-9]{6}Z-[0-9A-F]{8}\|rc=255\|"' _ "$summary"
+    case $exe in
+        ArdentisFleet*)
+            # On plain Wine (no firmware variables) a check says so in its summary line.
+            summary=$(cd "$probe" && "$wine" "$unpacked/$exe" check Setup '{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9}' 1A 5 </dev/null | tail -n 1 | tr -d '\r'; echo "rc=${PIPESTATUS[0]}")
+            check "$exe check on a legacy-BIOS PC: not possible, 255" bash -c \
+                'echo "$1" | tr "\n" "|" | grep -q -x -E "RESULT=NOT-POSSIBLE EXIT=255 OLD= NEW= READ= REASON=LEGACY-BIOS RUN=[0-9]{8}T[0-9]{6}Z-[0-9A-F]{8}\|rc=255\|"' _ "$summary"
+            ;;
+        *)
+            # Exit codes as a batch file sees them, with what the program says.
+            cp "$unpacked/$exe" "$probe/$exe"
+            printf '@echo off\r\n%s > nul\r\necho %%ERRORLEVEL%%\r\n%s -act 2\r\necho %%ERRORLEVEL%%\r\n%s -act\r\necho %%ERRORLEVEL%%\r\n' \
+                "$exe" "$exe" "$exe" >"$probe/codes.cmd"
+            codes=$(cd "$probe" && { "$wine" cmd /c codes.cmd </dev/null || true; } | tr -d '\r' | tr '\n' '|')
+            check "$exe gives 255 for usage, -1 for bad -act values" \
+                [ "$codes" = "255|Please input the correct parameter with -act.|-1|The parameter error|-1|" ]
+            ;;
+    esac
 done
 for message in "Please input the correct parameter with -act." "The parameter error" \
                "Return Code: OK(0), ERROR(255)"; do

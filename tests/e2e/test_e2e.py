@@ -211,6 +211,21 @@ class E2ECase(unittest.TestCase):
         with open(path, "rb") as f:
             return f.read()
 
+    def hold(self, *args):
+        """mutexholder with the tool's mutex (or --file PATH), held until release."""
+        holder = subprocess.Popen([CFG.wine, CFG.mutexholder, *args], stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                  env=wine_env())
+        self.addCleanup(holder.stdout.close)
+        self.addCleanup(holder.kill)
+        self.assertEqual(holder.stdout.readline(), b"held\r\n")
+        return holder
+
+    def release(self, holder, timeout=30):
+        holder.stdin.write(b"go\n")
+        holder.stdin.close()
+        self.assertEqual(holder.wait(timeout=timeout), 0)
+
     def assertScreen(self, screen, grid):
         """Every row of the screen buffer, text and attributes."""
         self.assertEqual(screen.size, (COLUMNS, len(grid.chars)))
@@ -585,11 +600,7 @@ class InstanceLockTests(E2ECase):
 
     def test_loser_gives_up_after_ten_seconds_and_a_waiter_gets_in(self):
         self.make_variable(b"\x5a\xa5")
-        holder = subprocess.Popen([CFG.wine, CFG.mutexholder], stdin=subprocess.PIPE,
-                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                  env=wine_env())
-        self.addCleanup(holder.kill)
-        self.assertEqual(holder.stdout.readline(), b"held\r\n")
+        holder = self.hold()
 
         # The loser would delete the variable if it ever got the lock.
         started = time.monotonic()
@@ -623,9 +634,7 @@ class InstanceLockTests(E2ECase):
         # would dump the old bytes, whatever the timing.
         self.assertIsNone(waiter.poll())
         self.make_variable(b"\x3c\xc3")
-        holder.stdin.write(b"go\n")
-        holder.stdin.close()
-        self.assertEqual(holder.wait(timeout=20), 0)
+        self.release(holder, timeout=20)
         out, _ = waiter.communicate(timeout=20)
         self.assertEqual((waiter.returncode, out), (0, name_lines(space=" ")
                                                     + b"Get variable and save to file success.\r\n"))
@@ -721,20 +730,6 @@ class FleetProgramTests(E2ECase):
         self.addCleanup(proc.communicate)
         self.addCleanup(proc.kill)
         return proc
-
-    def hold(self, *args):
-        holder = subprocess.Popen([CFG.wine, CFG.mutexholder, *args], stdin=subprocess.PIPE,
-                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                  env=wine_env())
-        self.addCleanup(holder.stdout.close)
-        self.addCleanup(holder.kill)
-        self.assertEqual(holder.stdout.readline(), b"held\r\n")
-        return holder
-
-    def release(self, holder):
-        holder.stdin.write(b"go\n")
-        holder.stdin.close()
-        self.assertEqual(holder.wait(timeout=30), 0)
 
     def wait_for(self, path, proc):
         for _ in range(6000):
