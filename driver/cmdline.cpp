@@ -61,23 +61,6 @@ uint8_t HexDigitValue(char ch)
     return 0;
 }
 
-bool ArgIs(const char* pszArg, const char* pszName)
-{
-    for (;; ++pszArg, ++pszName)
-    {
-        unsigned char a = static_cast<unsigned char>(*pszArg);
-        unsigned char b = static_cast<unsigned char>(*pszName);
-        if (a >= 'A' && a <= 'Z')
-            a = static_cast<unsigned char>(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z')
-            b = static_cast<unsigned char>(b - 'A' + 'a');
-        if (a != b)
-            return false;
-        if (a == '\0')
-            return true;
-    }
-}
-
 bool ScanHex(const char* pszText, unsigned nWidth, uint32_t* pdwValue)
 {
     const char* p = pszText;

@@ -3,14 +3,12 @@
 #pragma once
 
 #include "tool_settings.h"
+#include "../common/arg_text.h"
 
 #include <cstdint>
 
 // 'A'..'F' and '1'..'9' only; '0', lower case and everything else give 0.
 uint8_t HexDigitValue(char ch);
-
-// Whole-argument comparison that ignores ASCII letter case.
-bool ArgIs(const char* pszArg, const char* pszName);
 
 // Reads a hexadecimal number the way the C conversion "%<width>x" does:
 // leading white space skipped, then at most nWidth characters (0 = no limit)

@@ -4,7 +4,7 @@
 #include "console.h"
 #include "globals.h"
 #include "instance_lock.h"
-#include "../fwvar/fwvar_commands.h"
+#include "variable_commands.h"
 
 #include <windows.h>
 

@@ -1,8 +1,10 @@
 // The firmware's flash-update protocol as it stands in the 4096-byte transfer
-// buffer, shared by every transport: the FINI request header, the reply
-// signature and reply record with its error info, the password block, and
+// buffer, shared by every transport: the FINI request header (access/), the
+// reply signature and reply record with its error info, the password block, and
 // how the operations judge what the firmware answered. Pure logic.
 #pragma once
+
+#include "access/fini_request.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -33,26 +35,7 @@ constexpr uint8_t OEMDATA_READ = 3;
 constexpr size_t kTransferBufferSize = 4096;
 constexpr uint16_t kNoSuchBlock = 0xFFFF; // FEBR's size for a missing block
 
-// Interface word at offset 8 of the request header.
-constexpr uint32_t kFiniInterfaceSmi = 0x00000100;
-constexpr uint32_t kFiniInterfaceWmi = 0x00000400;
-constexpr uint32_t kFiniInterfaceVer20 = 0x00000501;
-
 #pragma pack(push, 1)
-struct FiniRequestHeader
-{
-    uint8_t abSignature[4]; // "_FT_"
-    uint16_t wLength;       // 32
-    uint8_t bReserved;      // 0
-    uint8_t bOne;           // 1
-    uint32_t dwInterface;
-    uint8_t bNine;   // 9
-    uint8_t bThree;  // 3
-    uint32_t dwDate; // 0x20100901
-    uint32_t dwZero;
-    uint8_t abFill[10]; // 0x00, or 0xFF under revision 0x20
-};
-
 // Left by the firmware anywhere in the buffer after FINI.
 struct FiniReplyRecord
 {
@@ -61,16 +44,6 @@ struct FiniReplyRecord
     uint32_t dwErrorInfoOffset; // from the buffer start; 0 = none
 };
 #pragma pack(pop)
-static_assert(sizeof(FiniRequestHeader) == 32, "request header is 32 bytes");
-static_assert(offsetof(FiniRequestHeader, wLength) == 4, "");
-static_assert(offsetof(FiniRequestHeader, bReserved) == 6, "");
-static_assert(offsetof(FiniRequestHeader, bOne) == 7, "");
-static_assert(offsetof(FiniRequestHeader, dwInterface) == 8, "");
-static_assert(offsetof(FiniRequestHeader, bNine) == 12, "");
-static_assert(offsetof(FiniRequestHeader, bThree) == 13, "");
-static_assert(offsetof(FiniRequestHeader, dwDate) == 14, "");
-static_assert(offsetof(FiniRequestHeader, dwZero) == 18, "");
-static_assert(offsetof(FiniRequestHeader, abFill) == 22, "");
 static_assert(sizeof(FiniReplyRecord) == 9, "reply record is 9 bytes");
 static_assert(offsetof(FiniReplyRecord, bFlags) == 4, "");
 static_assert(offsetof(FiniReplyRecord, dwErrorInfoOffset) == 5, "");
@@ -79,10 +52,6 @@ constexpr uint32_t kFiniReplyTag = 0x46494E49;
 constexpr uint8_t kReplyNeedCheckFlsc = 0x01;
 constexpr size_t kReplySignatureOffset = 32; // "_$$_" right behind the header
 constexpr size_t kErrorTextMax = 100;
-
-// Writes the 32-byte header at pBuf. dwLegacyInterface is the transport's
-// interface word when revision 0x20 is not in force.
-void BuildFiniRequestHeader(uint8_t* pBuf, bool blVer20, uint32_t dwLegacyInterface);
 
 bool HasReplySignature(const uint8_t* pBuf, size_t cbBuf);
 

@@ -1,6 +1,6 @@
 #include "fleet_args.h"
 
-#include "../driver/cmdline.h"
+#include "../common/arg_text.h"
 
 #include <initializer_list>
 #include <vector>

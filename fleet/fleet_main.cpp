@@ -1,7 +1,7 @@
 // The fleet program: check, set, undo and report of one byte of one UEFI
 // variable, for the deployment systems that run it on thousands of PCs. The
-// tool's named mutex is held from before the first read to after the read
-// back, so no other Ardentis program changes the variable in between.
+// firmware lock is held from before the first read to after the read back,
+// so no other Ardentis program changes the variable in between.
 #include "fleet_args.h"
 #include "fleet_faults.h"
 #include "fleet_files.h"
@@ -10,10 +10,9 @@
 #include "fleet_report.h"
 #include "fleet_summary.h"
 #include "fleet_undo.h"
-#include "../driver/globals.h"
-#include "../driver/instance_lock.h"
+#include "../common/firmware_lock.h"
 #include "../fwvar/dump_format.h"
-#include "../fwvar/fwvar_commands.h"
+#include "../fwvar/firmware_variables.h"
 
 #include <windows.h>
 
@@ -134,6 +133,17 @@ std::string JoinMessages(const std::vector<std::string>& messages)
     for (const std::string& message : messages)
         joined += (joined.empty() ? "" : " / ") + message;
     return joined;
+}
+
+// The variable whole; on failure the OS error code, or 8 (not enough
+// memory) when a buffer could not be had.
+bool ReadWhole(const FleetRun& run, VariableCopy* pCopy, uint32_t* pdwError)
+{
+    VariableRead result =
+        ReadVariable(run.ansiName.c_str(), run.req.guid.c_str(), true, pCopy, pdwError);
+    if (result == VariableRead::NoWorkBuffer || result == VariableRead::NoCopy)
+        *pdwError = ERROR_NOT_ENOUGH_MEMORY;
+    return result == VariableRead::Ok;
 }
 
 void ReportReadError(FleetRun& run, uint32_t dwError)
@@ -329,8 +339,8 @@ bool WriteAndVerify(FleetRun& run, VariableCopy& copy, uint8_t bNew)
 
     copy.pbData[run.req.dwOffset] = bNew;
     uint32_t dwWriteError = 0;
-    if (!WriteFirmwareVariable(run.ansiName.c_str(), run.req.guid.c_str(), copy.pbData, copy.dwSize,
-                               &dwWriteError))
+    if (!WriteVariable(run.ansiName.c_str(), run.req.guid.c_str(), copy.pbData, copy.dwSize,
+                       &dwWriteError))
     {
         run.Say("The write was refused: " + OsErrorText(dwWriteError) + ".");
         run.Fail(std::string(kReasonWriteError) + "-" + std::to_string(dwWriteError));
@@ -340,8 +350,7 @@ bool WriteAndVerify(FleetRun& run, VariableCopy& copy, uint8_t bNew)
 
     VariableCopy again;
     uint32_t dwReadError = 0;
-    if (!ReadFirmwareVariableQuiet(run.ansiName.c_str(), run.req.guid.c_str(), &again,
-                                   &dwReadError))
+    if (!ReadWhole(run, &again, &dwReadError))
     {
         run.Say("Written, but the variable cannot be read back: " + OsErrorText(dwReadError) + ".");
         run.Fail(kReasonNoReadBack);
@@ -450,7 +459,7 @@ void RunOnVariable(FleetRun& run)
     EnableFirmwareVariablePrivilege();
     VariableCopy copy;
     uint32_t dwError = 0;
-    if (!ReadFirmwareVariableQuiet(run.ansiName.c_str(), run.req.guid.c_str(), &copy, &dwError))
+    if (!ReadWhole(run, &copy, &dwError))
     {
         ReportReadError(run, dwError);
         return;
@@ -599,6 +608,8 @@ int RunByteCommand(const FleetRequest& req)
     run.computer = ComputerName();
     g_blQuiet = req.blDetect;
 
+    HANDLE hLock = nullptr;
+    DWORD dwLockError = ERROR_SUCCESS;
     PrintLine(std::string("Ardentis fleet ") + FleetCommandWord(req.command) + ": " +
               run.Setting() + ", DATA " + HexByte(req.bData) + ", run " + run.runId);
     if (!ToAnsiCodePage(req.name, &run.ansiName))
@@ -607,7 +618,7 @@ int RunByteCommand(const FleetRequest& req)
                 "form in this PC's code page. Nothing was read.");
         run.End(kOutcomeRefused, kReasonBadArgument, 255);
     }
-    else if (!AcquireInstanceLock())
+    else if (TakeFirmwareLock(&hLock, &dwLockError) == FirmwareLockResult::Busy)
     {
         run.Say("Another Ardentis program held the lock for 10 s: nothing was read or changed.");
         run.End(kOutcomeBusy, kReasonLockBusy,
@@ -623,11 +634,7 @@ int RunByteCommand(const FleetRequest& req)
             RunOnVariable(run);
     }
     Record(run);
-    if (g_hMutex)
-    {
-        CloseHandle(g_hMutex);
-        g_hMutex = nullptr;
-    }
+    ReleaseFirmwareLock(&hLock);
 
     if (req.blDetect)
     {

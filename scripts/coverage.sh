@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Line and branch coverage of the product code (driver, fwvar, access, wmi,
+# Line and branch coverage of the product code (driver, fwvar, common, access, wmi,
 # flash) by the whole suite, per folder. Not part of CI: it builds two extra
 # instrumented trees and runs every test once more.
 #   host:    build/cov-host, clang's source-based coverage; the host unit

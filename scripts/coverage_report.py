@@ -16,7 +16,7 @@ import re
 import sys
 from collections import defaultdict
 
-FOLDERS = ("driver", "fwvar", "access", "wmi", "flash")
+FOLDERS = ("driver", "fwvar", "common", "access", "wmi", "flash")
 PRODUCT = re.compile(r"^(%s)/[^/]+$" % "|".join(FOLDERS))
 
 

@@ -50,7 +50,7 @@ else
     echo "clang-tidy: $(wc -l < "$out/files") files, no findings"
 fi
 
-echo "== cppcheck: driver, fwvar, access, wmi, flash, fleet (i386 and x86-64 MinGW targets)"
+echo "== cppcheck: driver, fwvar, common, access, wmi, flash, fleet (i386 and x86-64 MinGW targets)"
 cppcheck_failed=0
 for platform in win32A win64; do
     defines=(-D_WIN32 -D__MINGW32__)
@@ -58,7 +58,7 @@ for platform in win32A win64; do
     if ! cppcheck --quiet --error-exitcode=1 --inline-suppr \
         --enable=warning,performance,portability --std=c++17 --language=c++ \
         --library=windows --platform="$platform" "${defines[@]}" -I . \
-        driver fwvar access wmi flash fleet; then
+        driver fwvar common access wmi flash fleet; then
         echo "cppcheck ($platform): findings"
         cppcheck_failed=1
     fi

@@ -174,6 +174,13 @@ bool Changeable(const std::string& path, bool blDelete)
 DWORD WINAPI SimGetFirmwareEnvironmentVariableA(LPCSTR lpName, LPCSTR lpGuid, PVOID pBuffer,
                                                 DWORD nSize)
 {
+    DWORD dwAttributes = 0;
+    return SimGetFirmwareEnvironmentVariableExA(lpName, lpGuid, pBuffer, nSize, &dwAttributes);
+}
+
+DWORD WINAPI SimGetFirmwareEnvironmentVariableExA(LPCSTR lpName, LPCSTR lpGuid, PVOID pBuffer,
+                                                  DWORD nSize, PDWORD pdwAttributes)
+{
     std::string path;
     if (!Admit(lpName, lpGuid, &path))
         return 0;
@@ -210,7 +217,11 @@ DWORD WINAPI SimGetFirmwareEnvironmentVariableA(LPCSTR lpName, LPCSTR lpGuid, PV
         else if (!ReadFile(hFile, pBuffer, cbVariable, &cbRead, nullptr) || cbRead != cbVariable)
             dwError = ERROR_READ_FAULT;
         else
+        {
             dwResult = cbVariable;
+            if (pdwAttributes)
+                *pdwAttributes = dwAttributes;
+        }
     }
     CloseHandle(hFile);
     SetLastError(dwError);

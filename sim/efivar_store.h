@@ -27,5 +27,8 @@ constexpr DWORD kSimShortFileError = ERROR_FILE_CORRUPT; // 1392
 
 DWORD WINAPI SimGetFirmwareEnvironmentVariableA(LPCSTR lpName, LPCSTR lpGuid, PVOID pBuffer,
                                                 DWORD nSize);
+// The same read, and the variable's attribute word into *pdwAttributes.
+DWORD WINAPI SimGetFirmwareEnvironmentVariableExA(LPCSTR lpName, LPCSTR lpGuid, PVOID pBuffer,
+                                                  DWORD nSize, PDWORD pdwAttributes);
 BOOL WINAPI SimSetFirmwareEnvironmentVariableA(LPCSTR lpName, LPCSTR lpGuid, PVOID pValue,
                                                DWORD nSize);

@@ -3,4 +3,5 @@
 #include "efivar_store.h"
 
 FirmwareVariableApi g_FirmwareVariableApi = {SimGetFirmwareEnvironmentVariableA,
-                                             SimSetFirmwareEnvironmentVariableA};
+                                             SimSetFirmwareEnvironmentVariableA,
+                                             SimGetFirmwareEnvironmentVariableExA, nullptr};

@@ -4,7 +4,7 @@
 
 #include "access/debug_print.h"
 #include "access/function_codes.h"
-#include "flash/flash_protocol.h"
+#include "access/fini_request.h"
 
 #include <cstddef>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // administrator sees (standard output, the variable, the dump file).
 #include "driver/globals.h"
 #include "fwvar/firmware_api.h"
-#include "fwvar/fwvar_commands.h"
+#include "driver/variable_commands.h"
 #include "sim/efivar_store.h"
 #include "test_support.h"
 
