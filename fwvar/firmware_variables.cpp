@@ -96,6 +96,21 @@ bool WriteVariable(const char* pszName, const char* pszGuid, const uint8_t* pbDa
     return false;
 }
 
+bool WriteVariableWithAttributes(const char* pszName, const char* pszGuid, const uint8_t* pbData,
+                                 uint32_t cbData, uint32_t dwAttributes, uint32_t* pdwError)
+{
+    const auto pfnSetEx = g_FirmwareVariableApi.pfnSetFirmwareEnvironmentVariableExA;
+    if (!pfnSetEx)
+        return WriteVariable(pszName, pszGuid, pbData, cbData, pdwError);
+    if (pfnSetEx(pszName, pszGuid, const_cast<uint8_t*>(pbData), cbData, dwAttributes))
+    {
+        *pdwError = ERROR_SUCCESS;
+        return true;
+    }
+    *pdwError = GetLastError();
+    return false;
+}
+
 // Without the large chunk buffer the text goes line by line from the stack:
 // slower, but a dump never fails for lack of memory.
 bool WriteDumpText(FILE* pFile, const uint8_t* pbData, size_t cbData)

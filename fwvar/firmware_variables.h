@@ -20,6 +20,27 @@ struct VariableCopy
     uint32_t dwAttributes = 0;
 };
 
+// The attribute bits a variable carries (UEFI's EFI_VARIABLE_* values).
+constexpr uint32_t kVariableNonVolatile = 0x01;
+constexpr uint32_t kVariableBootServiceAccess = 0x02;
+constexpr uint32_t kVariableRuntimeAccess = 0x04;
+constexpr uint32_t kVariableHardwareErrorRecord = 0x08;
+constexpr uint32_t kVariableAuthenticatedWrite = 0x10;
+constexpr uint32_t kVariableTimeBasedAuthenticatedWrite = 0x20;
+constexpr uint32_t kVariableAppendWrite = 0x40;
+
+// Whether Windows can rewrite a variable of these attributes while it runs:
+// firmware takes run-time writes only of non-volatile variables with run-time
+// access, and an authenticated one only with a signature the firmware checks.
+// Bits this layer does not know are not written either.
+constexpr bool IsRewritableAtRunTime(uint32_t dwAttributes)
+{
+    constexpr uint32_t kKnown = kVariableNonVolatile | kVariableBootServiceAccess |
+                                kVariableRuntimeAccess | kVariableHardwareErrorRecord;
+    return (dwAttributes & kVariableNonVolatile) && (dwAttributes & kVariableRuntimeAccess) &&
+           (dwAttributes & ~kKnown) == 0;
+}
+
 bool IsLegacyBiosBoot();
 void EnableFirmwareVariablePrivilege();
 
@@ -41,6 +62,12 @@ VariableRead ReadVariable(const char* pszName, const char* pszGuid, bool blAttri
 // error code.
 bool WriteVariable(const char* pszName, const char* pszGuid, const uint8_t* pbData, uint32_t cbData,
                    uint32_t* pdwError);
+
+// Writes the variable with the given attributes, through the call that
+// carries them; where the platform lacks that call, through the plain one
+// (the OS's default attributes). False with *pdwError the OS error code.
+bool WriteVariableWithAttributes(const char* pszName, const char* pszGuid, const uint8_t* pbData,
+                                 uint32_t cbData, uint32_t dwAttributes, uint32_t* pdwError);
 
 // Writes the dump text of pbData[0 .. cbData) to pFile (binary, unbuffered
 // is best: the text carries its own CR LF) in large chunks, or line by line

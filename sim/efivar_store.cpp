@@ -73,6 +73,15 @@ std::string VariablePath(const std::string& folder, LPCSTR lpName, LPCSTR lpGuid
     return folder + plain;
 }
 
+// Attributes firmware takes in a run-time write: non-volatile with run-time
+// access, no bit but the four plain ones (no authenticated writes).
+bool SimWritableAttributes(DWORD dwAttributes)
+{
+    constexpr DWORD kPlainBits = 0x0000000F;
+    return (dwAttributes & kNonVolatileBit) && (dwAttributes & kRuntimeAccessBit) &&
+           (dwAttributes & ~kPlainBits) == 0;
+}
+
 // The checks every call passes before it touches a variable; on failure the
 // last error is set and false returned. The GUID text comes first: Windows
 // converts it before anything reaches the firmware, legacy or not.
@@ -133,10 +142,13 @@ bool WriteAll(HANDLE hFile, const void* pData, DWORD cbData)
 // What a change finds of the variable before it writes, judged as firmware
 // behind a running Windows judges it: a missing variable (for a delete), a
 // file too short for its attribute word, a volatile variable (read-only once
-// the OS runs), attributes other than the 7 that Windows' write call asks for
-// (boot-service-only variables among them: firmware refuses to update those at
-// run time), a write-protected file. On refusal the last error is set and false returned.
-bool Changeable(const std::string& path, bool blDelete)
+// the OS runs), attributes other than those the write asks for (the plain
+// call always asks 7, so boot-service-only variables fail there too), a write
+// of attributes firmware refuses at run time (no run-time access, unknown
+// bits) or cannot verify (authenticated writes: this store holds no keys, so
+// no signature ever checks out), a write-protected file. On refusal the last
+// error is set and false returned.
+bool Changeable(const std::string& path, bool blDelete, DWORD dwWanted)
 {
     HANDLE hFile = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -147,7 +159,9 @@ bool Changeable(const std::string& path, bool blDelete)
             return false; // there, but its attribute word cannot be judged
         if (blDelete)
             SetLastError(ERROR_ENVVAR_NOT_FOUND);
-        return !blDelete; // a write creates it
+        else if (!SimWritableAttributes(dwWanted))
+            SetLastError(ERROR_INVALID_PARAMETER);
+        return !blDelete && SimWritableAttributes(dwWanted); // a write creates it
     }
     DWORD dwVariableAttributes = 0; // little-endian in the file, as on x86
     DWORD cbRead = 0;
@@ -160,7 +174,7 @@ bool Changeable(const std::string& path, bool blDelete)
         dwError = kSimShortFileError;
     else if (!(dwVariableAttributes & kNonVolatileBit))
         dwError = ERROR_WRITE_PROTECT;
-    else if (dwVariableAttributes != kSimWriteAttributes)
+    else if (dwVariableAttributes != dwWanted || !SimWritableAttributes(dwWanted))
         dwError = ERROR_INVALID_PARAMETER;
     else if (dwFileAttributes != INVALID_FILE_ATTRIBUTES &&
              (dwFileAttributes & FILE_ATTRIBUTE_READONLY))
@@ -231,10 +245,16 @@ DWORD WINAPI SimGetFirmwareEnvironmentVariableExA(LPCSTR lpName, LPCSTR lpGuid, 
 BOOL WINAPI SimSetFirmwareEnvironmentVariableA(LPCSTR lpName, LPCSTR lpGuid, PVOID pValue,
                                                DWORD nSize)
 {
+    return SimSetFirmwareEnvironmentVariableExA(lpName, lpGuid, pValue, nSize, kSimWriteAttributes);
+}
+
+BOOL WINAPI SimSetFirmwareEnvironmentVariableExA(LPCSTR lpName, LPCSTR lpGuid, PVOID pValue,
+                                                 DWORD nSize, DWORD dwAttributes)
+{
     std::string path;
     if (!Admit(lpName, lpGuid, &path))
         return FALSE;
-    if (!Changeable(path, nSize == 0))
+    if (!Changeable(path, nSize == 0, dwAttributes))
         return FALSE;
 
     if (nSize == 0)
@@ -262,7 +282,9 @@ BOOL WINAPI SimSetFirmwareEnvironmentVariableA(LPCSTR lpName, LPCSTR lpGuid, PVO
                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hFile == INVALID_HANDLE_VALUE)
         return FALSE;
-    const BYTE abAttributes[kAttributeBytes] = {kSimWriteAttributes & 0xFF, 0, 0, 0};
+    const BYTE abAttributes[kAttributeBytes] = {
+        static_cast<BYTE>(dwAttributes), static_cast<BYTE>(dwAttributes >> 8),
+        static_cast<BYTE>(dwAttributes >> 16), static_cast<BYTE>(dwAttributes >> 24)};
     bool blOk = WriteAll(hFile, abAttributes, kAttributeBytes) && WriteAll(hFile, pValue, nSize) &&
                 FlushFileBuffers(hFile);
     DWORD dwError = GetLastError();

@@ -9,7 +9,10 @@
 // legacy, privilege, name, then the variable. A variable without runtime
 // access (no bit 0x4) is invisible to reads. A write or delete of an existing
 // variable keeps UEFI's attribute rules: volatile (no bit 0x1) refused with
-// 19, any attribute word but 7 with 87, the file left as it was.
+// 19, attributes other than those the write asks for (the plain call asks 7)
+// with 87, and so are attributes firmware takes in no run-time write (without
+// run-time access, an authenticated write, any bit above 0x8): the file is
+// left as it was.
 // ARDENTIS_SIM_IGNORE_WRITES set (to anything) makes every write that passes
 // those checks report success and leave the variable's file untouched;
 // deletes are not affected.
@@ -32,3 +35,7 @@ DWORD WINAPI SimGetFirmwareEnvironmentVariableExA(LPCSTR lpName, LPCSTR lpGuid, 
                                                   DWORD nSize, PDWORD pdwAttributes);
 BOOL WINAPI SimSetFirmwareEnvironmentVariableA(LPCSTR lpName, LPCSTR lpGuid, PVOID pValue,
                                                DWORD nSize);
+// The same with the attributes given, as the Ex call takes them; a new
+// variable gets them as its attribute word.
+BOOL WINAPI SimSetFirmwareEnvironmentVariableExA(LPCSTR lpName, LPCSTR lpGuid, PVOID pValue,
+                                                 DWORD nSize, DWORD dwAttributes);

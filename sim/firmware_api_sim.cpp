@@ -2,6 +2,6 @@
 #include "../fwvar/firmware_api.h"
 #include "efivar_store.h"
 
-FirmwareVariableApi g_FirmwareVariableApi = {SimGetFirmwareEnvironmentVariableA,
-                                             SimSetFirmwareEnvironmentVariableA,
-                                             SimGetFirmwareEnvironmentVariableExA, nullptr};
+FirmwareVariableApi g_FirmwareVariableApi = {
+    SimGetFirmwareEnvironmentVariableA, SimSetFirmwareEnvironmentVariableA,
+    SimGetFirmwareEnvironmentVariableExA, SimSetFirmwareEnvironmentVariableExA};

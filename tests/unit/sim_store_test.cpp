@@ -210,47 +210,91 @@ struct ExistingVariableRow
     bool blReadOnly;
     DWORD dwChangeError; // of a write and of a delete
     DWORD dwReadError;
+    DWORD dwOwnAttributesError; // of a write that asks for the variable's own attributes
 };
 
 const ExistingVariableRow kExistingVariables[] = {
-    {"attribute word 7", {7, 0, 0, 0, 9, 8, 7}, false, 0, 0},
-    {"volatile: boot and runtime access, 6", {6, 0, 0, 0, 9, 8, 7}, false, ERROR_WRITE_PROTECT, 0},
+    {"attribute word 7", {7, 0, 0, 0, 9, 8, 7}, false, 0, 0, 0},
+    {"volatile: boot and runtime access, 6",
+     {6, 0, 0, 0, 9, 8, 7},
+     false,
+     ERROR_WRITE_PROTECT,
+     0,
+     ERROR_WRITE_PROTECT},
     {"volatile: no bit at all",
      {0, 0, 0, 0, 9},
      false,
      ERROR_WRITE_PROTECT,
-     ERROR_ENVVAR_NOT_FOUND},
-    {"volatile with a high bit, 0x80000006", {6, 0, 0, 0x80, 9}, false, ERROR_WRITE_PROTECT, 0},
+     ERROR_ENVVAR_NOT_FOUND,
+     ERROR_WRITE_PROTECT},
+    {"volatile with a high bit, 0x80000006",
+     {6, 0, 0, 0x80, 9},
+     false,
+     ERROR_WRITE_PROTECT,
+     0,
+     ERROR_WRITE_PROTECT},
     {"non-volatile only, 1",
      {1, 0, 0, 0, 9},
      false,
      ERROR_INVALID_PARAMETER,
-     ERROR_ENVVAR_NOT_FOUND},
+     ERROR_ENVVAR_NOT_FOUND,
+     ERROR_INVALID_PARAMETER},
     // Without runtime access (0x4) a variable is invisible to reads once the
     // OS runs; firmware refuses to update it at run time.
     {"boot services only, 3",
      {3, 0, 0, 0, 9, 8, 7},
      false,
      ERROR_INVALID_PARAMETER,
-     ERROR_ENVVAR_NOT_FOUND},
+     ERROR_ENVVAR_NOT_FOUND,
+     ERROR_INVALID_PARAMETER},
     {"boot services only and volatile, 2",
      {2, 0, 0, 0, 9},
      false,
      ERROR_WRITE_PROTECT,
-     ERROR_ENVVAR_NOT_FOUND},
+     ERROR_ENVVAR_NOT_FOUND,
+     ERROR_WRITE_PROTECT},
     {"boot services only, a buffer too small for it",
      {3, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17},
      false,
      ERROR_INVALID_PARAMETER,
-     ERROR_ENVVAR_NOT_FOUND},
-    {"time-based authenticated, 0x27", {0x27, 0, 0, 0, 9}, false, ERROR_INVALID_PARAMETER, 0},
-    {"hardware error record, 0x0F", {0x0F, 0, 0, 0, 9}, false, ERROR_INVALID_PARAMETER, 0},
-    {"7 and a high bit, 0x00010007", {7, 0, 1, 0, 9}, false, ERROR_INVALID_PARAMETER, 0},
-    {"attribute word without data", {7, 0, 0, 0}, false, 0, ERROR_ENVVAR_NOT_FOUND},
-    {"three bytes", {7, 0, 0}, false, kSimShortFileError, kSimShortFileError},
-    {"empty file", {}, false, kSimShortFileError, kSimShortFileError},
-    {"write-protected file, 7", {7, 0, 0, 0, 9, 8, 7}, true, ERROR_WRITE_PROTECT, 0},
-    {"write-protected file, 0x27", {0x27, 0, 0, 0, 9}, true, ERROR_INVALID_PARAMETER, 0},
+     ERROR_ENVVAR_NOT_FOUND,
+     ERROR_INVALID_PARAMETER},
+    // Authenticated writes need a signature the firmware checks: even with
+    // the variable's own attributes a plain value is refused.
+    {"time-based authenticated, 0x27",
+     {0x27, 0, 0, 0, 9},
+     false,
+     ERROR_INVALID_PARAMETER,
+     0,
+     ERROR_INVALID_PARAMETER},
+    {"authenticated, 0x17",
+     {0x17, 0, 0, 0, 9},
+     false,
+     ERROR_INVALID_PARAMETER,
+     0,
+     ERROR_INVALID_PARAMETER},
+    {"hardware error record, 0x0F", {0x0F, 0, 0, 0, 9}, false, ERROR_INVALID_PARAMETER, 0, 0},
+    {"7 and a high bit, 0x00010007",
+     {7, 0, 1, 0, 9},
+     false,
+     ERROR_INVALID_PARAMETER,
+     0,
+     ERROR_INVALID_PARAMETER},
+    {"attribute word without data", {7, 0, 0, 0}, false, 0, ERROR_ENVVAR_NOT_FOUND, 0},
+    {"three bytes", {7, 0, 0}, false, kSimShortFileError, kSimShortFileError, kSimShortFileError},
+    {"empty file", {}, false, kSimShortFileError, kSimShortFileError, kSimShortFileError},
+    {"write-protected file, 7",
+     {7, 0, 0, 0, 9, 8, 7},
+     true,
+     ERROR_WRITE_PROTECT,
+     0,
+     ERROR_WRITE_PROTECT},
+    {"write-protected file, 0x27",
+     {0x27, 0, 0, 0, 9},
+     true,
+     ERROR_INVALID_PARAMETER,
+     0,
+     ERROR_INVALID_PARAMETER},
 };
 
 // The file's last-write time, or 0 when it cannot be read.
@@ -309,6 +353,22 @@ TEST_F(SimStore, ExistingVariableIsChangedOnlyWhereUefiAllows)
             }
         }
         SetEnvironmentVariableA(kSimIgnoreWritesEnvVar, nullptr);
+        // The call that carries attributes, asked for the variable's own.
+        store.PutRaw(kSetupFile, row.raw);
+        store.SetReadOnly(kSetupFile, row.blReadOnly);
+        std::vector<BYTE> ownWritten = {7, 0, 0, 0};
+        if (row.raw.size() >= 4)
+            ownWritten.assign(row.raw.begin(), row.raw.begin() + 4);
+        DWORD dwOwn = DWORD(ownWritten[0]) | DWORD(ownWritten[1]) << 8 |
+                      DWORD(ownWritten[2]) << 16 | DWORD(ownWritten[3]) << 24;
+        ownWritten.insert(ownWritten.end(), abNew, abNew + sizeof abNew);
+        SetLastError(0xDEAD);
+        BOOL blWritten =
+            SimSetFirmwareEnvironmentVariableExA("Setup", kTestGuid, abNew, sizeof abNew, dwOwn);
+        EXPECT_EQ(blWritten ? DWORD(0) : GetLastError(), row.dwOwnAttributesError) << row.pszCase;
+        EXPECT_EQ(store.Raw(kSetupFile), row.dwOwnAttributesError ? row.raw : ownWritten)
+            << row.pszCase;
+        store.SetReadOnly(kSetupFile, false);
         store.PutRaw(kSetupFile, row.raw);
         BYTE ab[16];
         SetLastError(0xDEAD);
