@@ -8,9 +8,11 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 
 ToolSettings g_ToolSettings;
 HANDLE g_hMutex = nullptr;
+HANDLE g_hGlobalMutex = nullptr;
 WMIGeneric* g_pBlock = nullptr;
 
 namespace
@@ -116,10 +118,11 @@ void ReleaseRunResources()
         delete g_pBlock;
         g_pBlock = nullptr;
     }
-    if (g_hMutex)
+    for (HANDLE* phMutex : {&g_hMutex, &g_hGlobalMutex})
     {
-        CloseHandle(g_hMutex);
-        g_hMutex = nullptr;
+        if (*phMutex)
+            CloseHandle(*phMutex);
+        *phMutex = nullptr;
     }
 }
 

@@ -4,6 +4,11 @@
 
 bool AcquireInstanceLock()
 {
+    FirmwareLock lock;
     DWORD dwError = ERROR_SUCCESS;
-    return TakeFirmwareLock(&g_hMutex, &dwError) != FirmwareLockResult::Busy;
+    const char* pszName = nullptr;
+    FirmwareLockResult result = TakeFirmwareLock(&lock, &dwError, &pszName);
+    g_hMutex = lock.hMutex;
+    g_hGlobalMutex = lock.hGlobalMutex;
+    return result != FirmwareLockResult::Busy;
 }

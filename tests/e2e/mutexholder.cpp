@@ -2,6 +2,9 @@
 //
 // Without arguments: creates "ACCESS_BIOS_ROM" with initial ownership, prints
 // "held" (or "busy" and exits 1 when someone else already has it).
+// With --name NAME: the same with the mutex NAME ("Global\ACCESS_BIOS_ROM").
+// With --event NAME: creates an event named NAME, so that a mutex of that
+// name can no longer be created at all.
 // With --file PATH: opens (creating) PATH with no sharing at all, as a person
 // who has a log open in a spreadsheet does, prints "held" (or "busy" and the
 // error, exit 1).
@@ -27,9 +30,20 @@ int main(int argc, char** argv)
             return 1;
         }
     }
+    else if (argc == 3 && strcmp(argv[1], "--event") == 0)
+    {
+        hHeld = CreateEventA(nullptr, TRUE, FALSE, argv[2]);
+        if (!hHeld || GetLastError() == ERROR_ALREADY_EXISTS)
+        {
+            printf("busy\n");
+            return 1;
+        }
+    }
     else
     {
-        hHeld = CreateMutexA(nullptr, TRUE, "ACCESS_BIOS_ROM");
+        const char* pszName = argc == 3 && strcmp(argv[1], "--name") == 0 ? argv[2]
+                                                                           : "ACCESS_BIOS_ROM";
+        hHeld = CreateMutexA(nullptr, TRUE, pszName);
         if (!hHeld || GetLastError() == ERROR_ALREADY_EXISTS)
         {
             printf("busy\n");
