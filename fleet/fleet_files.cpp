@@ -11,11 +11,16 @@
 namespace
 {
 
-// Full control for SYSTEM and the Administrators, read for the Users; not
-// inherited from the parent, whose rights (ProgramData lets users create
-// files) must not reach the journal.
-constexpr const char* kJournalFolderSddl =
-    "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+// Full control for SYSTEM and the Administrators, nobody else: the backups
+// hold whole variables, which Windows otherwise shows only to a holder of the
+// firmware-variable privilege. Not inherited from the parent, whose rights
+// (ProgramData lets users create files) must not reach the journal.
+constexpr const char* kJournalFolderSddl = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+// Appenders that follow this rule take this byte range before they look at
+// the file's end and write: far beyond any end, it blocks no reader, and two
+// PCs creating one log never both write its header.
+constexpr DWORD kAppendLockOffsetHigh = 0x7FFFFFFF;
 
 constexpr DWORD kBackoffMs[kAppendAttempts - 1] = {50, 100, 200, 400, 800, 800, 800, 800, 800, 800};
 
@@ -24,15 +29,24 @@ bool IsSharingConflict(DWORD dwError)
     return dwError == ERROR_SHARING_VIOLATION || dwError == ERROR_LOCK_VIOLATION;
 }
 
-HANDLE OpenForAppend(const std::string& path, DWORD* pdwError)
+// Opened to read its end as well, where the rights allow; a log that may be
+// appended to but not read is still appended to, without that check.
+HANDLE OpenForAppend(const std::string& path, DWORD* pdwError, bool* pblReadable)
 {
     std::wstring wide = Widen(path);
     for (int nAttempt = 0;; ++nAttempt)
     {
-        HANDLE hFile =
-            CreateFileW(wide.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        *pblReadable = true;
+        DWORD dwAccess = FILE_READ_DATA | FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+        HANDLE hFile = CreateFileW(wide.c_str(), dwAccess, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
+        {
+            *pblReadable = false;
+            hFile = CreateFileW(wide.c_str(), dwAccess & ~FILE_READ_DATA,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+        }
         if (hFile != INVALID_HANDLE_VALUE)
             return hFile;
         *pdwError = GetLastError();
@@ -40,6 +54,54 @@ HANDLE OpenForAppend(const std::string& path, DWORD* pdwError)
             return INVALID_HANDLE_VALUE;
         Sleep(kBackoffMs[nAttempt]);
     }
+}
+
+// Takes the appenders' byte range, waiting out another appender like a
+// sharing conflict.
+bool LockForAppend(HANDLE hFile, DWORD* pdwError)
+{
+    for (int nAttempt = 0;; ++nAttempt)
+    {
+        OVERLAPPED where = {};
+        where.OffsetHigh = kAppendLockOffsetHigh;
+        if (LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where))
+            return true;
+        *pdwError = GetLastError();
+        if (!IsSharingConflict(*pdwError) || nAttempt + 1 >= kAppendAttempts)
+            return false;
+        Sleep(kBackoffMs[nAttempt]);
+    }
+}
+
+void UnlockForAppend(HANDLE hFile)
+{
+    OVERLAPPED where = {};
+    where.OffsetHigh = kAppendLockOffsetHigh;
+    UnlockFileEx(hFile, 0, 1, 0, &where);
+}
+
+// What must stand before the next record so that it starts a line of its
+// own: nothing after a line end (or in an empty file), the LF after a lone
+// CR, else a whole CR LF, which ends a record cut by a power loss or a short
+// write where it was cut. False with *pdwError when the end cannot be read.
+bool LineEndNeeded(HANDLE hFile, LONGLONG cbFile, std::string* pNeeded, DWORD* pdwError)
+{
+    pNeeded->clear();
+    if (cbFile == 0)
+        return true;
+    LARGE_INTEGER where = {};
+    where.QuadPart = cbFile - 1;
+    char chLast = 0;
+    DWORD cbRead = 0;
+    if (!SetFilePointerEx(hFile, where, nullptr, FILE_BEGIN) ||
+        !ReadFile(hFile, &chLast, 1, &cbRead, nullptr))
+    {
+        *pdwError = GetLastError();
+        return false;
+    }
+    if (cbRead == 1 && chLast != '\n')
+        *pNeeded = chLast == '\r' ? "\n" : "\r\n";
+    return true;
 }
 
 // Writes that a sharing conflict refused are tried again, like the open.
@@ -238,27 +300,46 @@ std::string ComputerName()
 bool AppendText(const std::string& path, const std::string& header, const std::string& text,
                 bool blFlush, DWORD* pdwError)
 {
-    HANDLE hFile = OpenForAppend(path, pdwError);
+    bool blReadable = false;
+    HANDLE hFile = OpenForAppend(path, pdwError, &blReadable);
     if (hFile == INVALID_HANDLE_VALUE)
         return false;
+    if (!LockForAppend(hFile, pdwError))
+    {
+        CloseHandle(hFile);
+        return false;
+    }
     LARGE_INTEGER cbFile = {};
     bool blOk = GetFileSizeEx(hFile, &cbFile) != 0;
     if (!blOk)
         *pdwError = GetLastError();
-    else
-        blOk = WriteWhole(hFile, cbFile.QuadPart == 0 ? header + text : text, pdwError);
+    std::string whole = cbFile.QuadPart == 0 ? header + text : text;
+    std::string lineEnd;
+    if (blOk && blReadable)
+        blOk = LineEndNeeded(hFile, cbFile.QuadPart, &lineEnd, pdwError);
+    whole = lineEnd + whole;
+    LARGE_INTEGER zero = {};
+    if (blOk && !SetFilePointerEx(hFile, zero, nullptr, FILE_END))
+    {
+        *pdwError = GetLastError();
+        blOk = false;
+    }
+    if (blOk)
+        blOk = WriteWhole(hFile, whole, pdwError);
     if (blOk && blFlush && !FlushFileBuffers(hFile))
     {
         *pdwError = GetLastError();
         blOk = false;
     }
+    UnlockForAppend(hFile);
     CloseHandle(hFile);
     return blOk;
 }
 
 bool ProbeAppend(const std::string& path, DWORD* pdwError)
 {
-    HANDLE hFile = OpenForAppend(path, pdwError);
+    bool blReadable = false;
+    HANDLE hFile = OpenForAppend(path, pdwError, &blReadable);
     if (hFile == INVALID_HANDLE_VALUE)
         return false;
     CloseHandle(hFile);
@@ -338,9 +419,31 @@ bool JournalFolderPath(std::string* pFolder)
     return true;
 }
 
-JournalFolderState PrepareJournalFolder(const std::string& folder, const std::string& journalFile,
-                                        std::string* pWhy)
+namespace
 {
+
+bool IsReparsePoint(DWORD dwAttributes)
+{
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+constexpr const char* kReparseWhy =
+    "is a reparse point (a junction or a link), which leads wherever its maker chose";
+
+} // namespace
+
+JournalFolderState PrepareJournalFolder(const std::string& folder, const std::string& journalFile,
+                                        HANDLE* phFolder, std::string* pWhy)
+{
+    *phFolder = INVALID_HANDLE_VALUE;
+    // A junction's owner and access list would be its target's: any user may
+    // make one in ProgramData and point it at a folder only the
+    // Administrators may change, then re-point it between runs.
+    if (IsReparsePoint(GetFileAttributesW(Widen(folder).c_str())))
+    {
+        *pWhy = std::string("it ") + kReparseWhy;
+        return JournalFolderState::Untrusted;
+    }
     if (!IsFolder(folder))
     {
         PSECURITY_DESCRIPTOR pDescriptor = nullptr;
@@ -360,7 +463,26 @@ JournalFolderState PrepareJournalFolder(const std::string& folder, const std::st
             return JournalFolderState::Unusable;
         }
     }
-    std::string why = OtherWriters(folder);
+    // Held open for the run, itself and not what it may point to, and not
+    // shared for deletion: the folder judged is the folder used.
+    HANDLE hFolder = CreateFileW(
+        Widen(folder).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (hFolder == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(hFolder, &info))
+    {
+        *pWhy = "it cannot be opened, " + OsErrorText(GetLastError());
+        if (hFolder != INVALID_HANDLE_VALUE)
+            CloseHandle(hFolder);
+        return JournalFolderState::Unusable;
+    }
+    std::string why;
+    if (IsReparsePoint(info.dwFileAttributes))
+        why = std::string("it ") + kReparseWhy;
+    else if (IsReparsePoint(GetFileAttributesW(Widen(journalFile).c_str())))
+        why = std::string("its journal file ") + kReparseWhy;
+    else
+        why = OtherWriters(folder);
     if (why.empty() && GetFileAttributesW(Widen(journalFile).c_str()) != INVALID_FILE_ATTRIBUTES)
     {
         why = OtherWriters(journalFile);
@@ -368,7 +490,11 @@ JournalFolderState PrepareJournalFolder(const std::string& folder, const std::st
             why = "its journal file: " + why;
     }
     if (why.empty())
+    {
+        *phFolder = hFolder;
         return JournalFolderState::Ready;
+    }
+    CloseHandle(hFolder);
     *pWhy = why;
     return JournalFolderState::Untrusted;
 }

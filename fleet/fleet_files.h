@@ -40,9 +40,11 @@ bool WriteNewFile(const std::string& path, const std::string& text, DWORD* pdwEr
 bool IsFolder(const std::string& path);
 
 // The journal's folder, made if missing so that only SYSTEM and the
-// Administrators may change it. A folder (or journal file) that another user
-// could change is refused: a planted journal would make undo write a byte of
-// that user's choosing.
+// Administrators may change or read it. A folder (or journal file) that
+// another user could change, or that is a reparse point, is refused: a planted
+// journal would make undo write a byte of that user's choosing. When Ready,
+// *phFolder holds the folder open (not shared for deletion) until the caller
+// closes it.
 enum class JournalFolderState
 {
     Ready,
@@ -50,7 +52,7 @@ enum class JournalFolderState
     Unusable,  // cannot be found or made: *pWhy says why
 };
 JournalFolderState PrepareJournalFolder(const std::string& folder, const std::string& journalFile,
-                                        std::string* pWhy);
+                                        HANDLE* phFolder, std::string* pWhy);
 // %ProgramData%\Ardentis, or the folder ARDENTIS_FLEET_HOME names.
 bool JournalFolderPath(std::string* pFolder);
 

@@ -102,6 +102,7 @@ struct FleetRun
     std::string journalFolder;
     std::string journalFile;
     bool blJournalReady = false;
+    HANDLE hJournalFolder = INVALID_HANDLE_VALUE; // held while the run uses the journal
     std::vector<JournalRecord> journal;
 
     void Say(const std::string& message)
@@ -207,7 +208,7 @@ bool PrepareJournal(FleetRun& run)
     }
     run.journalFile = run.journalFolder + "\\journal.log";
     std::string why;
-    switch (PrepareJournalFolder(run.journalFolder, run.journalFile, &why))
+    switch (PrepareJournalFolder(run.journalFolder, run.journalFile, &run.hJournalFolder, &why))
     {
         case JournalFolderState::Ready:
             break;
@@ -304,12 +305,44 @@ bool WriteBackup(FleetRun& run, const std::string& path, const std::string& dump
     return false;
 }
 
+// Why Windows cannot rewrite a variable of these attributes while it runs.
+std::string UnwritableWhy(uint32_t dwAttributes)
+{
+    char szHex[16];
+    snprintf(szHex, sizeof szHex, "0x%X", static_cast<unsigned>(dwAttributes));
+    const char* pszWhy = "bits this program does not write";
+    if (dwAttributes & kVariableTimeBasedAuthenticatedWrite)
+        pszWhy = "time-based authenticated writes: only a value signed with the firmware's key "
+                 "is taken";
+    else if (dwAttributes & kVariableAuthenticatedWrite)
+        pszWhy = "authenticated writes: only a signed value is taken";
+    else if (!(dwAttributes & kVariableNonVolatile))
+        pszWhy = "volatile: firmware takes no writes of it once Windows runs";
+    else if (!(dwAttributes & kVariableRuntimeAccess))
+        pszWhy = "no run-time access";
+    return std::string("the variable's attributes are ") + szHex + " (" + pszWhy + ")";
+}
+
+// False, with the reason said and the run failed, when the variable's
+// attributes (where Windows told them) allow no write while Windows runs.
+bool Rewritable(FleetRun& run, const VariableCopy& copy)
+{
+    if (!copy.blHaveAttributes || IsRewritableAtRunTime(copy.dwAttributes))
+        return true;
+    run.Say("It cannot be changed here: " + UnwritableWhy(copy.dwAttributes) +
+            ". Nothing was written.");
+    run.Fail(kReasonNotWritable);
+    return false;
+}
+
 // Writes bNew over the byte, with a backup and the intent on record first,
 // and reads it back. True when the byte reads back as bNew.
 bool WriteAndVerify(FleetRun& run, VariableCopy& copy, uint8_t bNew)
 {
     run.blHaveNew = true;
     run.bNew = bNew;
+    if (!Rewritable(run, copy))
+        return false;
     std::string dump(DumpChunkCapacity(copy.dwSize), '\0');
     dump.resize(FormatDumpText(copy.pbData, copy.dwSize, 0, &dump[0]));
 
@@ -339,8 +372,15 @@ bool WriteAndVerify(FleetRun& run, VariableCopy& copy, uint8_t bNew)
 
     copy.pbData[run.req.dwOffset] = bNew;
     uint32_t dwWriteError = 0;
-    if (!WriteVariable(run.ansiName.c_str(), run.req.guid.c_str(), copy.pbData, copy.dwSize,
-                       &dwWriteError))
+    // The variable's own attributes, where Windows told them: the plain call
+    // would ask for 7 and fail on a variable that carries others.
+    const bool blWritten =
+        copy.blHaveAttributes
+            ? WriteVariableWithAttributes(run.ansiName.c_str(), run.req.guid.c_str(), copy.pbData,
+                                          copy.dwSize, copy.dwAttributes, &dwWriteError)
+            : WriteVariable(run.ansiName.c_str(), run.req.guid.c_str(), copy.pbData, copy.dwSize,
+                            &dwWriteError);
+    if (!blWritten)
     {
         run.Say("The write was refused: " + OsErrorText(dwWriteError) + ".");
         run.Fail(std::string(kReasonWriteError) + "-" + std::to_string(dwWriteError));
@@ -491,7 +531,7 @@ void RunOnVariable(FleetRun& run)
             run.bNew = run.req.bData;
             if (run.bOld == run.req.bData)
                 run.End(kOutcomeHolds, "", 0);
-            else
+            else if (Rewritable(run, copy))
             {
                 run.Say("It would be changed to " + HexByte(run.req.bData) + ".");
                 run.End(kOutcomeReady, "", 1);
@@ -608,8 +648,10 @@ int RunByteCommand(const FleetRequest& req)
     run.computer = ComputerName();
     g_blQuiet = req.blDetect;
 
-    HANDLE hLock = nullptr;
+    FirmwareLock lock;
     DWORD dwLockError = ERROR_SUCCESS;
+    const char* pszLockName = kInstanceMutexName;
+    FirmwareLockResult lockResult = FirmwareLockResult::Busy;
     PrintLine(std::string("Ardentis fleet ") + FleetCommandWord(req.command) + ": " +
               run.Setting() + ", DATA " + HexByte(req.bData) + ", run " + run.runId);
     if (!ToAnsiCodePage(req.name, &run.ansiName))
@@ -618,11 +660,24 @@ int RunByteCommand(const FleetRequest& req)
                 "form in this PC's code page. Nothing was read.");
         run.End(kOutcomeRefused, kReasonBadArgument, 255);
     }
-    else if (TakeFirmwareLock(&hLock, &dwLockError) == FirmwareLockResult::Busy)
+    else if ((lockResult = TakeFirmwareLock(&lock, &dwLockError, &pszLockName)) ==
+             FirmwareLockResult::Busy)
     {
         run.Say("Another Ardentis program held the lock for 10 s: nothing was read or changed.");
         run.End(kOutcomeBusy, kReasonLockBusy,
                 req.blHaveBusyCode ? static_cast<int32_t>(req.dwBusyCode) : 255);
+        PrepareCentralLog(run);
+    }
+    else if (lockResult == FirmwareLockResult::NotCreated)
+    {
+        // Without the lock another program could write between this run's
+        // read and its read back: nothing is read.
+        ReleaseFirmwareLock(&lock);
+        if (run.hJournalFolder != INVALID_HANDLE_VALUE)
+            CloseHandle(run.hJournalFolder);
+        run.Say(std::string("The lock ") + pszLockName + " cannot be made, " +
+                OsErrorText(dwLockError) + ": nothing was read or changed.");
+        run.Fail(kReasonNoLock);
         PrepareCentralLog(run);
     }
     else
@@ -634,7 +689,9 @@ int RunByteCommand(const FleetRequest& req)
             RunOnVariable(run);
     }
     Record(run);
-    ReleaseFirmwareLock(&hLock);
+    ReleaseFirmwareLock(&lock);
+    if (run.hJournalFolder != INVALID_HANDLE_VALUE)
+        CloseHandle(run.hJournalFolder);
 
     if (req.blDetect)
     {

@@ -33,3 +33,7 @@ constexpr const char* kReasonJournalUnwritable = "JOURNAL-UNWRITABLE";
 constexpr const char* kReasonLockBusy = "LOCK-BUSY";
 constexpr const char* kReasonBadArgument = "BAD-ARGUMENT";
 constexpr const char* kReasonNoMemory = "NO-MEMORY";
+constexpr const char* kReasonNotWritable = "NOT-WRITABLE"; // attributes Windows cannot write
+constexpr const char* kReasonNoLock = "NO-LOCK";           // the lock could not be made
+constexpr const char* kReasonJournalDamaged =
+    "JOURNAL-DAMAGED"; // undo: this setting's records disagree

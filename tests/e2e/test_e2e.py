@@ -641,6 +641,49 @@ class InstanceLockTests(E2ECase):
         self.assertEqual(self.file_bytes(out_file), b"3C C3 ")
 
 
+    def test_the_name_every_session_shares_holds_off_both_programs(self):
+        """Global\\ACCESS_BIOS_ROM, which a run in session 0 and one in a desktop
+        session share, makes both programs wait as the tool's own name does; a
+        name that cannot be made at all stops the fleet program (it never
+        writes without the lock) and not the tool, as before."""
+        self.make_variable(b"\x5a\xa5")
+        holder = self.hold("--name", "Global\\ACCESS_BIOS_ROM")
+        started = time.monotonic()
+        tool = subprocess.Popen([CFG.wine, CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID,
+                                 "/Delvar"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, env=wine_env(self.store))
+        self.addCleanup(tool.kill)
+        fleet_env = dict(wine_env(self.store),
+                         ARDENTIS_FLEET_HOME=wine_path(os.path.join(self.tmp, "journal")))
+        fleet = subprocess.Popen([CFG.wine, CFG.sim_fleet, "set", NAME, GUID, "0", "1"],
+                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                 stderr=subprocess.DEVNULL, env=fleet_env)
+        self.addCleanup(fleet.kill)
+        out, _ = tool.communicate(timeout=40)
+        self.assertEqual((tool.returncode, out), (255, b"ARDENTIS: Another process running."))
+        out, _ = fleet.communicate(timeout=40)
+        self.assertEqual(fleet.returncode, 255)
+        self.assertIn(b"RESULT=BUSY EXIT=255 OLD= NEW= READ= REASON=LOCK-BUSY", out)
+        self.assertGreaterEqual(time.monotonic() - started, 100 * 0.100)
+        self.release(holder)
+        self.assertEqual(self.variable_file(), struct.pack("<I", 7) + b"\x5a\xa5")
+
+        holder = self.hold("--event", "Global\\ACCESS_BIOS_ROM")
+        fleet = subprocess.run([CFG.wine, CFG.sim_fleet, "set", NAME, GUID, "0", "1"],
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, env=fleet_env, timeout=60)
+        self.assertEqual((fleet.returncode, fleet.stderr), (255, b""))
+        self.assertIn(b"The lock Global\\ACCESS_BIOS_ROM cannot be made, error 6: nothing was "
+                      b"read or changed.", fleet.stdout)
+        self.assertIn(b"RESULT=FAILED EXIT=255 OLD= NEW= READ= REASON=NO-LOCK", fleet.stdout)
+        self.assertEqual(self.variable_file(), struct.pack("<I", 7) + b"\x5a\xa5")
+        code, out = run(CFG.sim_tool, "-uefi", "-name", NAME, "-guid", GUID, "/Setvar", "0", "1",
+                        store=self.store)
+        self.assertEqual(code, 0, out)
+        self.assertEqual(self.variable_file(), struct.pack("<I", 7) + b"\x01\xa5")
+        self.release(holder)
+
+
 class BatchFileTests(E2ECase):
     """What a batch file on a fleet PC sees of the exit codes."""
 
@@ -771,11 +814,17 @@ class FleetProgramTests(E2ECase):
     # empty argument; a leading @LEGACY runs
     # it without the store, @IGNORE on a firmware that ignores writes,
     # @NORIGHT without the right to firmware variables, @KILL killed right
-    # after the write, @PLANTED with a journal folder anyone may change), the
+    # after the write, @PLANTED with a journal folder anyone may change,
+    # @LINKED with a journal folder that is a link to a trusted one, @NOHOME
+    # with a journal folder that cannot be made, @POKE=OFFSET:VALUE with
+    # Setup's byte set by something else first, @CUT=OFFSET and
+    # @CUTOUT=OFFSET with a set's intent or outcome record of Setup's byte at
+    # OFFSET added to the journal cut off, as a power loss leaves it), the
     # exit code, the summary line without its run id (bytes: all that
     # --detect prints; a dict: the --json line; None: killed, no line), and
-    # what becomes of Setup: None when no file of the store may change in
-    # bytes or time, else the bytes written as OFFSET=VALUE.
+    # what becomes of the store: None when no file of it may change in bytes
+    # or time, else the bytes written as OFFSET=VALUE (of Setup) or
+    # NAME:OFFSET=VALUE. A check never touches the journal.
     RUNS = (
         # check reads and never writes; --detect speaks only when the byte holds DATA.
         ("check Setup @GUID 11 a5 --log @LOG", 1,
@@ -823,8 +872,21 @@ class FleetProgramTests(E2ECase):
          "RESULT=FAILED EXIT=255 OLD= NEW= READ= REASON=OFFSET-OUTSIDE", None),
         ("@IGNORE set Setup @GUID 2 3 --log @LOGS --reboot-code 3010", 255,
          "RESULT=FAILED EXIT=255 OLD=00 NEW=03 READ=00 REASON=NOT-KEPT", None),
+        # What the variable's attributes let Windows write: a volatile one (6) or
+        # one of authenticated writes (0x27, 0x17) never, whatever its value; one
+        # of other attributes (0x0F) with those attributes, which the call that
+        # always asks for 7 could not.
+        ("check Volatile @GUID 0 2", 255,
+         "RESULT=NOT-POSSIBLE EXIT=255 OLD=01 NEW=02 READ= REASON=NOT-WRITABLE", None),
+        ("check Auth27 @GUID 0 1", 0, "RESULT=HOLDS EXIT=0 OLD=01 NEW=01 READ= REASON=", None),
+        ("check Auth27 @GUID 0 2 --log @LOGS", 255,
+         "RESULT=NOT-POSSIBLE EXIT=255 OLD=01 NEW=02 READ= REASON=NOT-WRITABLE", None),
         ("set Volatile @GUID 0 2 --log @LOGS", 255,
-         "RESULT=FAILED EXIT=255 OLD=01 NEW=02 READ= REASON=WRITE-ERROR-19", None),
+         "RESULT=FAILED EXIT=255 OLD=01 NEW=02 READ= REASON=NOT-WRITABLE", None),
+        ("set Auth17 @GUID 0 2 --reboot-code 3010", 255,
+         "RESULT=FAILED EXIT=255 OLD=01 NEW=02 READ= REASON=NOT-WRITABLE", None),
+        ("set HwErr @GUID 1 2 --log @LOGS", 0,
+         "RESULT=CHANGED EXIT=0 OLD=00 NEW=02 READ=02 REASON=", "HwErr:1=2"),
         ("set Setup @GUID 1 5 --reboot-code 3010 --log @LOGS", 3010,
          "RESULT=CHANGED EXIT=3010 OLD=00 NEW=05 READ=05 REASON=", "1=5"),
         ("set Setup @GUID 1 5 --reboot-code 3010", 0,
@@ -839,6 +901,10 @@ class FleetProgramTests(E2ECase):
          "RESULT=FAILED EXIT=255 OLD= NEW= READ= REASON=LOG-UNWRITABLE", None),
         ("@PLANTED set Setup @GUID 7 1", 255,
          "RESULT=FAILED EXIT=255 OLD=00 NEW= READ= REASON=JOURNAL-UNTRUSTED", None),
+        ("@LINKED set Setup @GUID 7 1", 255,
+         "RESULT=FAILED EXIT=255 OLD=00 NEW= READ= REASON=JOURNAL-UNTRUSTED", None),
+        ("@NOHOME set Setup @GUID 7 1", 255,
+         "RESULT=FAILED EXIT=255 OLD=00 NEW= READ= REASON=JOURNAL-UNWRITABLE", None),
         ("set Setup @GUID 8 1 --json", 0, {"result": "CHANGED", "exit": 0, "command": "set",
                                            "old": "00", "new": "01", "read": "01",
                                            "reason": None}, "8=1"),
@@ -865,28 +931,91 @@ class FleetProgramTests(E2ECase):
          "RESULT=FAILED EXIT=255 OLD=02 NEW=00 READ= REASON=BYTE-MOVED", None),
         ("undo Setup @GUID 5 1 --force", 0,
          "RESULT=UNDONE EXIT=0 OLD=02 NEW=00 READ=00 REASON=", "5=0"),
-        # A run killed between the write and its outcome: undo still restores.
+        # A run killed between the write and its outcome: undo still restores;
+        # a check in between neither reads nor closes it.
         ("@KILL set Setup @GUID 6 5 --log @LOGS", 99, None, "6=5"),
+        ("check Setup @GUID 6 5", 0, "RESULT=HOLDS EXIT=0 OLD=05 NEW=05 READ= REASON=", None),
         ("undo Setup @GUID 6 5 --log @LOGS", 0,
          "RESULT=UNDONE EXIT=0 OLD=05 NEW=00 READ=00 REASON=", "6=0"),
+        # A change is taken back once: set again by something else, the byte stays.
+        ("set Setup @GUID 9 1", 0, "RESULT=CHANGED EXIT=0 OLD=00 NEW=01 READ=01 REASON=", "9=1"),
+        ("undo Setup @GUID 9 1", 0, "RESULT=UNDONE EXIT=0 OLD=01 NEW=00 READ=00 REASON=", "9=0"),
+        ("undo Setup @GUID 9 1", 0, "RESULT=UNCHANGED EXIT=0 OLD=00 NEW=00 READ= REASON=", None),
+        ("@POKE=9:1 undo Setup @GUID 9 1 --reboot-code 3010 --log @LOGS", 0,
+         "RESULT=UNCHANGED EXIT=0 OLD=01 NEW= READ= REASON=", None),
+        # ... but a newer change to DATA is a change of its own.
+        ("@POKE=9:0 set Setup @GUID 9 1", 0,
+         "RESULT=CHANGED EXIT=0 OLD=00 NEW=01 READ=01 REASON=", "9=1"),
+        ("undo Setup @GUID 9 1 --reboot-code 3010", 3010,
+         "RESULT=UNDONE EXIT=3010 OLD=01 NEW=00 READ=00 REASON=", "9=0"),
+        # The latest change to DATA is the one taken back, not the first.
+        ("set Setup @GUID a 1", 0, "RESULT=CHANGED EXIT=0 OLD=00 NEW=01 READ=01 REASON=", "A=1"),
+        ("@POKE=A:3 set Setup @GUID a 1", 0,
+         "RESULT=CHANGED EXIT=0 OLD=03 NEW=01 READ=01 REASON=", "A=1"),
+        ("undo Setup @GUID a 1", 0, "RESULT=UNDONE EXIT=0 OLD=01 NEW=03 READ=03 REASON=", "A=3"),
+        # A record cut by a power loss never joins the next one: cut records of
+        # another byte leave the right value to undo, ...
+        ("set Setup @GUID b 2", 0, "RESULT=CHANGED EXIT=0 OLD=00 NEW=02 READ=02 REASON=", "B=2"),
+        ("set Setup @GUID b 1", 0, "RESULT=CHANGED EXIT=0 OLD=02 NEW=01 READ=01 REASON=", "B=1"),
+        ("@CUT=FF set Setup @GUID b 2", 0,
+         "RESULT=CHANGED EXIT=0 OLD=01 NEW=02 READ=02 REASON=", "B=2"),
+        ("undo Setup @GUID b 2", 0, "RESULT=UNDONE EXIT=0 OLD=02 NEW=01 READ=01 REASON=", "B=1"),
+        ("@CUTOUT=FF set Setup @GUID d 1", 0,
+         "RESULT=CHANGED EXIT=0 OLD=00 NEW=01 READ=01 REASON=", "D=1"),
+        ("set Setup @GUID d 1", 0, "RESULT=UNCHANGED EXIT=0 OLD=01 NEW=01 READ= REASON=", None),
+        ("undo Setup @GUID d 1", 0, "RESULT=UNDONE EXIT=0 OLD=01 NEW=00 READ=00 REASON=", "D=0"),
+        # ... and one that names this byte makes undo refuse, even with --force.
+        ("set Setup @GUID c 2", 0, "RESULT=CHANGED EXIT=0 OLD=00 NEW=02 READ=02 REASON=", "C=2"),
+        ("set Setup @GUID c 1", 0, "RESULT=CHANGED EXIT=0 OLD=02 NEW=01 READ=01 REASON=", "C=1"),
+        ("@CUT=C set Setup @GUID c 2", 0,
+         "RESULT=CHANGED EXIT=0 OLD=01 NEW=02 READ=02 REASON=", "C=2"),
+        ("undo Setup @GUID c 2 --log @LOGS", 255,
+         "RESULT=FAILED EXIT=255 OLD=02 NEW= READ= REASON=JOURNAL-DAMAGED", None),
+        ("undo Setup @GUID c 2 --force", 255,
+         "RESULT=FAILED EXIT=255 OLD=02 NEW= READ= REASON=JOURNAL-DAMAGED", None),
+        ("@CUTOUT=E set Setup @GUID e 1", 0,
+         "RESULT=CHANGED EXIT=0 OLD=00 NEW=01 READ=01 REASON=", "E=1"),
+        ("set Setup @GUID e 1", 0, "RESULT=UNCHANGED EXIT=0 OLD=01 NEW=01 READ= REASON=", None),
+        ("undo Setup @GUID e 1", 255,
+         "RESULT=FAILED EXIT=255 OLD=01 NEW= READ= REASON=JOURNAL-DAMAGED", None),
     )
+
+    def journal_state(self, home=None):
+        """The journal folder's files and their bytes; None when there is none."""
+        home = home or self.home
+        if not os.path.isdir(home):
+            return None
+        return {leaf: self.file_bytes(os.path.join(home, leaf)) for leaf in os.listdir(home)}
+
+    def cut_record(self, kind, offset):
+        """A set's record of Setup's byte at OFFSET as a power loss leaves it:
+        whole up to its old value, then cut, without its line end."""
+        fields = [kind, "2026-12-10T06:00:00Z", "20261210T060000Z-0000C0DE", "set", NAME, GUID,
+                  offset, "02", "01"]
+        with open(os.path.join(self.home, "journal.log"), "ab") as f:
+            f.write(";".join(fields).encode() + b";0")
 
     def test_every_outcome_with_its_exit_code_summary_and_log_line(self):
         setup = bytearray(18)
         self.make_variable(setup)
+        contents = {NAME: setup, "HwErr": bytearray(2)}
         self.make_variable(b"\x01", attributes=6, name="Volatile")
+        self.make_variable(b"\x01", attributes=0x27, name="Auth27")
+        self.make_variable(b"\x01", attributes=0x17, name="Auth17")
+        self.make_variable(contents["HwErr"], attributes=0x0F, name="HwErr")
         self.make_file(b"\x07\x00\x00", name="Short")
         self.make_variable(bytes(range(255)) * 257 + b"\x01", name="Big")  # 64 KiB
         planted = os.path.join(self.tmp, "planted")
         os.mkdir(planted)
         os.chmod(planted, 0o777)
+        linked = os.path.join(self.tmp, "linked")
         computer = None
         for command, code, expected, change in self.RUNS:
             with self.subTest(run=command):
                 words = command.replace("@GUID", GUID).split(" ")
                 env, launcher, legacy, home = {}, (), False, None
                 while words[0].startswith("@"):
-                    prefix = words.pop(0)
+                    prefix, _, value = words.pop(0).partition("=")
                     if prefix == "@NORIGHT":
                         launcher = (CFG.noright,)
                     elif prefix == "@LEGACY":
@@ -897,6 +1026,20 @@ class FleetProgramTests(E2ECase):
                         env["ARDENTIS_SIM_FLEET_FAULT"] = "after-write:kill"
                     elif prefix == "@PLANTED":
                         home = planted
+                    elif prefix == "@LINKED":
+                        # Wine shows a Unix symbolic link as a reparse point, as
+                        # Windows shows a junction.
+                        if not os.path.islink(linked):
+                            os.symlink(self.home, linked)
+                        home = linked
+                    elif prefix == "@NOHOME":
+                        home = os.path.join(self.tmp, "no", "such", "folder")
+                    elif prefix == "@POKE":
+                        offset, byte = value.split(":")
+                        setup[int(offset, 16)] = int(byte, 16)
+                        self.make_variable(setup)
+                    elif prefix in ("@CUT", "@CUTOUT"):
+                        self.cut_record("INTENT" if prefix == "@CUT" else "OUTCOME", value)
                 place = next((w for w in words if w in self.places), None)
                 args = [wine_path(self.places[w]) if w in self.places else
                         "" if w == "@EMPTY" else w for w in words]
@@ -906,6 +1049,7 @@ class FleetProgramTests(E2ECase):
                 for leaf in os.listdir(self.store):
                     os.utime(os.path.join(self.store, leaf), ns=(10 ** 18, 10 ** 18))
                 before = self.store_state()
+                journal_before = self.journal_state()
                 logged = self.log_records(log) if log else []
                 backups = set(os.listdir(self.places["@LOGS"]))
 
@@ -959,9 +1103,8 @@ class FleetProgramTests(E2ECase):
                             self.assertTrue(backup.endswith(run_id + ".txt"), backup)
                             kept = os.path.join(self.places["@LOGS"], backup.rsplit("\\", 1)[1]) \
                                 if place == "@LOGS" else os.path.join(self.home, "backup-%s.txt" % run_id)
-                            var = "Volatile" if args[1] == "Volatile" else NAME
                             self.assertEqual(self.file_bytes(kept),
-                                             dump_text(before[var_file(var)][0][4:]))
+                                             dump_text(before[var_file(args[1])][0][4:]))
                         else:
                             self.assertEqual(entry["backup"], "")
                 # The log folder gets a backup from a run that went on to write.
@@ -971,13 +1114,19 @@ class FleetProgramTests(E2ECase):
                 after = self.store_state()
                 if change is not None:
                     for item in change.split():
+                        var, _, item = item.rpartition(":")
                         offset, value = item.split("=")
-                        setup[int(offset, 16)] = int(value, 16)
-                    self.assertEqual(after[VAR_FILE][0][4:], bytes(setup))
-                    self.assertNotEqual(after[VAR_FILE][1], before[VAR_FILE][1])  # written
-                    del after[VAR_FILE], before[VAR_FILE]
+                        contents[var or NAME][int(offset, 16)] = int(value, 16)
+                        leaf = var_file(var or NAME)
+                        # Written with the variable's own attributes.
+                        self.assertEqual(after[leaf][0], before[leaf][0][:4] +
+                                         bytes(contents[var or NAME]))
+                        self.assertNotEqual(after[leaf][1], before[leaf][1])  # written
+                        del after[leaf], before[leaf]
                 # Nothing else written: bytes and times as they were.
                 self.assertEqual(after, before)
+                if args[0] == "check":
+                    self.assertEqual(self.journal_state(), journal_before)
         # The untrusted folder was left as it was found.
         self.assertEqual(os.listdir(planted), [])
 
