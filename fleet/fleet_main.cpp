@@ -136,15 +136,11 @@ std::string JoinMessages(const std::vector<std::string>& messages)
     return joined;
 }
 
-// The variable whole; on failure the OS error code, or 8 (not enough
-// memory) when a buffer could not be had.
+// The variable whole, with its attributes where Windows gives them.
 bool ReadWhole(const FleetRun& run, VariableCopy* pCopy, uint32_t* pdwError)
 {
-    VariableRead result =
-        ReadVariable(run.ansiName.c_str(), run.req.guid.c_str(), true, pCopy, pdwError);
-    if (result == VariableRead::NoWorkBuffer || result == VariableRead::NoCopy)
-        *pdwError = ERROR_NOT_ENOUGH_MEMORY;
-    return result == VariableRead::Ok;
+    return ReadVariable(run.ansiName.c_str(), run.req.guid.c_str(), true, pCopy, pdwError) ==
+           VariableRead::Ok;
 }
 
 void ReportReadError(FleetRun& run, uint32_t dwError)

@@ -49,7 +49,7 @@ void EnableFirmwareVariablePrivilege()
 VariableRead ReadVariable(const char* pszName, const char* pszGuid, bool blAttributes,
                           VariableCopy* pCopy, uint32_t* pdwError)
 {
-    *pdwError = ERROR_SUCCESS;
+    *pdwError = ERROR_NOT_ENOUGH_MEMORY;
     uint8_t* pbWork = static_cast<uint8_t*>(malloc(kVariableWorkBufferSize));
     if (!pbWork)
         return VariableRead::NoWorkBuffer;
@@ -75,6 +75,7 @@ VariableRead ReadVariable(const char* pszName, const char* pszGuid, bool blAttri
     free(pbWork);
     if (!pbCopy)
         return VariableRead::NoCopy;
+    *pdwError = ERROR_SUCCESS;
     pCopy->pbData = pbCopy;
     pCopy->dwSize = dwRead;
     pCopy->blHaveAttributes = blEx;

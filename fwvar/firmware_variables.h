@@ -44,11 +44,13 @@ constexpr bool IsRewritableAtRunTime(uint32_t dwAttributes)
 bool IsLegacyBiosBoot();
 void EnableFirmwareVariablePrivilege();
 
+// *pdwError is the OS's code, or 8 (not enough memory) when a buffer could
+// not be had.
 enum class VariableRead
 {
     Ok,
     NoWorkBuffer, // the 4 MiB working buffer could not be had
-    OsError,      // the OS refused: its code is in *pdwError
+    OsError,      // the OS refused
     NoCopy,       // the exact-size copy could not be had
 };
 
