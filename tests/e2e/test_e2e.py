@@ -816,7 +816,8 @@ class FleetProgramTests(E2ECase):
     # @NORIGHT without the right to firmware variables, @KILL killed right
     # after the write, @PLANTED with a journal folder anyone may change,
     # @LINKED with a journal folder that is a link to a trusted one, @NOHOME
-    # with a journal folder that cannot be made, @POKE=OFFSET:VALUE with
+    # with a journal folder that cannot be made, @ATTR=NAME:HEX with that
+    # variable's attribute word changed first, @POKE=OFFSET:VALUE with
     # Setup's byte set by something else first, @CUT=OFFSET and
     # @CUTOUT=OFFSET with a set's intent or outcome record of Setup's byte at
     # OFFSET added to the journal cut off, as a power loss leaves it), the
@@ -887,6 +888,10 @@ class FleetProgramTests(E2ECase):
          "RESULT=FAILED EXIT=255 OLD=01 NEW=02 READ= REASON=NOT-WRITABLE", None),
         ("set HwErr @GUID 1 2 --log @LOGS", 0,
          "RESULT=CHANGED EXIT=0 OLD=00 NEW=02 READ=02 REASON=", "HwErr:1=2"),
+        ("set Flip @GUID 0 1", 0, "RESULT=CHANGED EXIT=0 OLD=00 NEW=01 READ=01 REASON=",
+         "Flip:0=1"),
+        ("@ATTR=Flip:27 undo Flip @GUID 0 1 --log @LOGS", 255,
+         "RESULT=FAILED EXIT=255 OLD=01 NEW=00 READ= REASON=NOT-WRITABLE", None),
         ("set Setup @GUID 1 5 --reboot-code 3010 --log @LOGS", 3010,
          "RESULT=CHANGED EXIT=3010 OLD=00 NEW=05 READ=05 REASON=", "1=5"),
         ("set Setup @GUID 1 5 --reboot-code 3010", 0,
@@ -998,11 +1003,12 @@ class FleetProgramTests(E2ECase):
     def test_every_outcome_with_its_exit_code_summary_and_log_line(self):
         setup = bytearray(18)
         self.make_variable(setup)
-        contents = {NAME: setup, "HwErr": bytearray(2)}
+        contents = {NAME: setup, "HwErr": bytearray(2), "Flip": bytearray(2)}
         self.make_variable(b"\x01", attributes=6, name="Volatile")
         self.make_variable(b"\x01", attributes=0x27, name="Auth27")
         self.make_variable(b"\x01", attributes=0x17, name="Auth17")
         self.make_variable(contents["HwErr"], attributes=0x0F, name="HwErr")
+        self.make_variable(contents["Flip"], name="Flip")
         self.make_file(b"\x07\x00\x00", name="Short")
         self.make_variable(bytes(range(255)) * 257 + b"\x01", name="Big")  # 64 KiB
         planted = os.path.join(self.tmp, "planted")
@@ -1034,6 +1040,9 @@ class FleetProgramTests(E2ECase):
                         home = linked
                     elif prefix == "@NOHOME":
                         home = os.path.join(self.tmp, "no", "such", "folder")
+                    elif prefix == "@ATTR":
+                        var, attributes = value.split(":")
+                        self.make_variable(contents[var], int(attributes, 16), name=var)
                     elif prefix == "@POKE":
                         offset, byte = value.split(":")
                         setup[int(offset, 16)] = int(byte, 16)
@@ -1149,6 +1158,34 @@ class FleetProgramTests(E2ECase):
         proc = self.fleet("set", NAME, GUID, "2", "7E")
         self.assertNotIn(b"interrupted", proc.stdout)
 
+    def test_a_variable_that_reads_back_short_or_not_at_all_is_no_success(self):
+        """Between the write and the read back the variable is replaced by a
+        shorter one, or deleted (firmware that resized or dropped it): the run
+        fails NO-READ-BACK and never reads past what came back."""
+        gate = os.path.join(self.tmp, "gate")
+        for replace, message in ((b"\x07\x00\x00\x00\x7e\x7e", b"Written, but the variable "
+                                  b"reads back with 2 bytes: the byte is gone."),
+                                 (None, b"Written, but the variable cannot be read back: error "
+                                  b"203.")):
+            with self.subTest(replace=replace):
+                self.make_variable(bytes(4))
+                for leftover in (gate + ".reached", gate + ".go"):
+                    if os.path.exists(leftover):
+                        os.remove(leftover)
+                proc = self.start("set", NAME, GUID, "2", "7E", env={
+                    "ARDENTIS_SIM_FLEET_FAULT": "after-write:wait=" + wine_path(gate)})
+                self.wait_for(gate + ".reached", proc)
+                if replace is None:
+                    os.remove(self.var_path)
+                else:
+                    self.make_file(replace)
+                open(gate + ".go", "w").close()
+                out, err = proc.communicate(timeout=60)
+                self.assertEqual((proc.returncode, err), (255, b""))
+                self.assertIn(message, out)
+                self.assertEqual(self.summary(subprocess.CompletedProcess([], 255, out, err))[0],
+                                 "RESULT=FAILED EXIT=255 OLD=00 NEW=7E READ= REASON=NO-READ-BACK")
+
     def test_log_held_open_is_waited_for_then_refused_before_and_after_a_change(self):
         self.make_variable(bytes(4))
         log = os.path.join(self.tmp, "held.log")
@@ -1237,12 +1274,29 @@ class FleetProgramTests(E2ECase):
                          [(self.ODD_NAME, "CHANGED")] * 2)
         self.assertEqual(sorted(self.file_bytes(os.path.join(self.store, var_file(leaf)))[4:]
                                 for leaf in leaves), [bytes(4), b"\x02\x00\x00\x00"])
-        # Another PC's log beside it, as it would arrive on the share.
-        with open(os.path.join(folder, "PC0042.log"), "w", encoding="utf-8", newline="") as f:
-            w = csv.writer(f, delimiter=";", lineterminator="\r\n")
-            w.writerow(self.LOG_FIELDS)
-            w.writerow(["2026-12-01T10:00:00Z", "PC0042", "r1", "set", self.ODD_NAME, GUID, "0",
-                        "02", "00", "00", "FAILED", "255", "NOT-KEPT", "x", ""])
+        # Other PCs' logs beside it, as they would arrive on the share: one
+        # whose clock was reset (its last line is its last run, whatever the
+        # time), with a second header and a line cut inside its quoted
+        # messages (the lines after it still count), and one whose computer
+        # name a spreadsheet would take for a formula.
+        def line(time_, pc, outcome, reason, exit_code):
+            return [time_, pc, "r", "set", self.ODD_NAME, GUID, "0", "02", "00", "00", outcome,
+                    exit_code, reason, "x;y", ""]
+        logs = {"PC0042.log": [self.LOG_FIELDS, line("2026-12-01T10:00:00Z", "PC0042", "CHANGED",
+                                                      "", "0"),
+                               self.LOG_FIELDS, line("2026-12-01T01:00:00Z", "PC0042", "FAILED",
+                                                     "NOT-KEPT", "255")],
+                "PC0043.log": [self.LOG_FIELDS, line("2026-12-02T10:00:00Z", "=1+2", "FAILED",
+                                                     "WRITE-ERROR-5", "255")]}
+        for leaf, records in logs.items():
+            with open(os.path.join(folder, leaf), "w", encoding="utf-8", newline="") as f:
+                w = csv.writer(f, delimiter=";", lineterminator="\r\n")
+                for record in records:
+                    w.writerow(record)
+                if leaf == "PC0043.log":
+                    f.write('2026-12-02T11:00:00Z;=1+2;r;set;x;y;0;02;;;CHANGED;0;;"cut by a power')
+                    f.write("\r\n")
+                    w.writerow(line("2026-12-02T12:00:00Z", "PC0044", "FAILED", "NOT-KEPT", "255"))
         proc = self.fleet("report", wine_path(folder), "--csv")
         self.assertEqual(proc.returncode, 0)
         rows = list(csv.reader(proc.stdout.decode().splitlines()))
@@ -1250,10 +1304,20 @@ class FleetProgramTests(E2ECase):
                                    "computers"])
         got = {(r[4], r[5]): (r[6], r[7]) for r in rows[1:] if r[3] == "02"}
         self.assertEqual(got, {("CHANGED", ""): ("1", computer),
-                               ("FAILED", "NOT-KEPT"): ("1", "PC0042")})
+                               ("FAILED", "NOT-KEPT"): ("2", "PC0042 PC0044"),
+                               ("FAILED", "WRITE-ERROR-5"): ("1", "'=1+2")})
         proc = self.fleet("report", wine_path(folder))
         self.assertEqual(proc.returncode, 0)
-        self.assertIn(b"PC0042", proc.stdout)
+        self.assertIn(b"Lines that are no log entries: 1\r\n", proc.stdout)
+        # The manual's failure filter, as Import-Csv reads each file (its first
+        # line names the fields, every other line is a row), with the header
+        # word among the successes so that a repeated header is no failure.
+        # PowerShell itself does not run here; this is its logic in Python.
+        kept = ("CHANGED", "UNCHANGED", "UNDONE", "HOLDS", "READY", "outcome")
+        with open(os.path.join(folder, "PC0042.log"), encoding="utf-8-sig", newline="") as f:
+            failed = [r["computer"] for r in csv.DictReader(f, delimiter=";")
+                      if r["outcome"] not in kept]
+        self.assertEqual(failed, ["PC0042"])
 
 
 def setUpModule():
