@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -725,3 +727,32 @@ TEST(FleetSmbios, TableRows)
     PcIdentity identity;
     EXPECT_FALSE(ParseSmbiosIdentity(nullptr, 0, &identity));
 }
+
+#ifdef ARDENTIS_SMBIOS_CORPUS
+// Tables made by the end-to-end tests' builder, smbios_table() in
+// tests/e2e/test_e2e.py (SMBIOS_HELPER_TABLES): it builds what it means to.
+TEST(FleetSmbios, EndToEndBuilderTables)
+{
+    const struct
+    {
+        const char* pszFile;
+        bool blWhole;
+        PcIdentity identity;
+    } rows[] = {
+        {"helper_whole",
+         true,
+         {"Maker Co", "Model 7", "SKU-7", "Firmware Co", "V1.02", "03/04/2025"}},
+        {"helper_faults", false, {"Maker Co", "", "", "Firmware Co", "V1.02", ""}},
+        {"helper_short", false, {"Maker Co", "Model 7", "", "", "", ""}},
+    };
+    for (const auto& row : rows)
+    {
+        std::ifstream file(std::string(ARDENTIS_SMBIOS_CORPUS "/") + row.pszFile, std::ios::binary);
+        ASSERT_TRUE(file) << row.pszFile;
+        const Bytes table((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        PcIdentity identity;
+        EXPECT_EQ(ParseExactly(table, &identity), row.blWhole) << row.pszFile;
+        EXPECT_EQ(Values(identity), Values(row.identity)) << row.pszFile;
+    }
+}
+#endif
