@@ -69,6 +69,7 @@ class Tree:
 
 
 LITERAL = r'"((?:[^"\\\n]|\\.)*)"'
+PREFIX = r"(?:\[\[\w+\]\] |static |inline )*"  # what may stand before a definition
 
 
 def unescape(text, where):
@@ -121,17 +122,18 @@ def fleet_usage(tree):
                                  "kNoCommandGiven")
     first = unescape(match.group(1), "%s:%d" % (name, line))
     name, line, match = tree.one(
-        r"^const char\* FleetUsageText\(\)\n\{\n    return (.*?);\n\}", "FleetUsageText()")
+        r"^%sconst char\* FleetUsageText\(\)\n\{\n    return (.*?);\n\}" % PREFIX,
+        "FleetUsageText()")
     return [first] + literal_lines(name, line + 2, match.group(1), "FleetUsageText()")
 
 
 def tool_usage(tree):
-    name, line, match = tree.one(r"^const char\* ProgramFileName\(\)\n\{\n(.*?)^\}",
+    name, line, match = tree.one(r"^%sconst char\* ProgramFileName\(\)\n\{\n(.*?)^\}" % PREFIX,
                                  "ProgramFileName()")
     programs = re.findall(r'return %s;' % LITERAL, match.group(1))
     if not programs:
         raise FactError("%s:%d: ProgramFileName() returns no literal" % (name, line))
-    name, line, match = tree.one(r"^void ShowUsage\(\)\n\{\n(.*?)^\}", "ShowUsage()")
+    name, line, match = tree.one(r"^%svoid ShowUsage\(\)\n\{\n(.*?)^\}" % PREFIX, "ShowUsage()")
     formats = []
     for where, part in body_lines(name, line + 2, match.group(1).rstrip("\n")):
         if re.fullmatch(r"\s*(DrawBanner|ExitTool)\([^)]*\);\s*", part):
