@@ -444,7 +444,7 @@ class PageCheck:
             if name in self.tree.facts:
                 return ""
             if name not in self.tree.words:
-                self.fault("file", "names @%s@, which neither the build nor readme_facts.py "
+                self.fault("name", "names @%s@, which neither the build nor readme_facts.py "
                            "fills" % name)
             return "<%s>" % name
         return re.sub(r"@(\w+)@", one, template)
@@ -797,6 +797,8 @@ INJECTIONS = (
      "  HOLDS          7       check: the byte holds DATA"),
     ("exit", "It ends `RESULT=HOLDS EXIT=7 OLD=05 NEW=05 READ= REASON= RUN=`.",
      "It ends RESULT=HOLDS EXIT=7 OLD=05 NEW=05 READ= REASON= RUN="),
+    ("name", None, "Built as @ARDENTIS_NOSUCH_VALUE@."),
+    ("name", "The check reads `nosuch_setting_value` first.", None),
     ("link", "See [the guide](nosuch.md).", None),
     ("link", "See [below](#no-such-heading).", None),
     ("block", "<!-- examples/owner_round_trip.h -->\n```cpp\nint nosuch;\n```", None),
