@@ -90,6 +90,10 @@ const OptionInfo& Info(Option option)
     return kOptions[static_cast<int>(option)];
 }
 
+// The refusal of a command line without a command: README.txt shows it above
+// the usage, as a run without arguments prints it.
+constexpr char kNoCommandGiven[] = "no command given: check, set, undo or report";
+
 bool Refuse(std::string* pError, const std::string& text)
 {
     *pError = text;
@@ -187,7 +191,7 @@ bool ParseFleetArgs(int argc, const char* const* argv, FleetRequest* pRequest, s
     *pRequest = FleetRequest();
     pError->clear();
     if (argc < 2 || argv[1] == nullptr)
-        return Refuse(pError, "no command given: check, set, undo or report");
+        return Refuse(pError, kNoCommandGiven);
     const std::string command = argv[1];
     for (FleetCommand c :
          {FleetCommand::Check, FleetCommand::Set, FleetCommand::Undo, FleetCommand::Report})
@@ -281,6 +285,8 @@ bool ParseFleetArgs(int argc, const char* const* argv, FleetRequest* pRequest, s
     return CheckPositionals(positionals, pRequest, pError);
 }
 
+// README.txt shows these lines as they stand: one literal per line, each
+// ending in "\n".
 const char* FleetUsageText()
 {
     return "usage: ArdentisFleet64.exe (ArdentisFleet.exe on 32-bit Windows) COMMAND ...\n"

@@ -122,11 +122,19 @@ for exe in Ardentis64.exe Ardentis.exe ArdentisFleet64.exe ArdentisFleet.exe; do
     fi
     usage=$("$wine" "$unpacked/$exe" </dev/null || true)
     while IFS= read -r line; do
-        # The fleet program's summary line follows its usage; it is no part of it.
-        case $line in RESULT=*|$'\r'|'') continue ;; esac
+        case $line in $'\r'|'') continue ;; esac
         check "README.txt carries the usage line of $exe: ${line%$'\r'}" \
             bash -c 'LC_ALL=C grep -q -x -F -- "$1" "$2"' _ "$line" "$readme"
     done <<<"$usage"
+    # The x86-64 programs' whole output stands in README.txt as one block, in
+    # its order (the i386 ones differ only in the lines naming them).
+    case $exe in
+        *64.exe) check "README.txt shows what $exe prints without arguments, whole and in order" \
+            python3 -c 'import sys
+shown = [line.rstrip("\r") for line in sys.argv[1].split("\n") if line.strip("\r")]
+readme = open(sys.argv[2], "rb").read().decode().split("\r\n")
+sys.exit(not any(readme[i:i + len(shown)] == shown for i in range(len(readme))))' "$usage" "$readme" ;;
+    esac
     case $exe in
         ArdentisFleet*)
             # On plain Wine (no firmware variables) a check says so in its summary line.

@@ -79,6 +79,74 @@ def dump_text(data):
     return "\r\n".join(lines).encode()
 
 
+def smbios_structure(stype, length, fields, strings, handle=0):
+    """One SMBIOS structure: its type, formatted length (the 4-byte header
+    included; below 4 the header is still written whole), {offset: byte} of
+    the formatted area (the rest zero) and its strings (str or bytes)."""
+    data = bytearray(max(length, 4))
+    data[0:4] = struct.pack("<BBH", stype, length & 0xFF, handle)
+    for offset, value in fields.items():
+        data[offset] = value
+    encoded = [s.encode("latin-1") if isinstance(s, str) else s for s in strings]
+    return bytes(data) + (b"".join(s + b"\0" for s in encoded) or b"\0") + b"\0"
+
+
+def smbios_table(maker="Maker Co", product="Model 7", sku="SKU-7", vendor="Firmware Co",
+                 version="V1.02", date="03/04/2025", firmware=True, system=True,
+                 system_length=0x1B, extra=b"", end_of_table=True, length_change=0, cut=None,
+                 smbios_version=(3, 4)):
+    """What GetSystemFirmwareTable('RSMB', 0, ...) returns, as the file that
+    ARDENTIS_SIM_SMBIOS names: the 8-byte header, firmware information
+    (type 0), system information (type 1), `extra` (more structures, made by
+    smbios_structure), then the end-of-table structure (type 127).
+
+    A string given as None is absent (number 0); an int is written as the
+    string number with no string for it (past the strings when larger than
+    their count). Faults: firmware, system or end_of_table False leave that
+    structure out; system_length is type 1's formatted length (0x19: SMBIOS
+    2.3, no SKU field; 8: SMBIOS 2.0); length_change is added to the length
+    in the header (positive: more than there is); cut keeps only table[:cut].
+    SMBIOS_HELPER_TABLES below pins what this builds."""
+    def numbered(values):
+        strings, numbers = [], []
+        for value in values:
+            if value is None or isinstance(value, int):
+                numbers.append(value or 0)
+            else:
+                strings.append(value)
+                numbers.append(len(strings))
+        return strings, numbers
+
+    body = b""
+    if firmware:
+        strings, (n_vendor, n_version, n_date) = numbered([vendor, version, date])
+        body += smbios_structure(0, 0x18, {4: n_vendor, 5: n_version, 8: n_date}, strings)
+    if system:
+        strings, (n_maker, n_product, n_sku) = numbered([maker, product, sku])
+        fields = {4: n_maker, 5: n_product, 0x19: n_sku}
+        body += smbios_structure(1, system_length,
+                                 {k: v for k, v in fields.items() if k < system_length},
+                                 strings, handle=1)
+    body += extra
+    if end_of_table:
+        body += smbios_structure(127, 4, {}, [], handle=2)
+    major, minor = smbios_version
+    table = struct.pack("<BBBBI", 0, major, minor, 0, len(body) + length_change) + body
+    return table[:cut]
+
+
+# Tables smbios_table builds, kept as files of the SMBIOS parser's fuzz corpus
+# (tests/fuzz/corpus/smbios/<name>): the host tests (FleetSmbios) check what
+# the parser reads from them, and CTest e2e_smbios_helper that this function
+# still builds them byte for byte.
+SMBIOS_HELPER_TABLES = {
+    "helper_whole": {},
+    "helper_faults": {"maker": "Maker Co  ", "product": None, "sku": 9, "date": None,
+                      "end_of_table": False, "length_change": 3},
+    "helper_short": {"firmware": False, "system_length": 0x19, "sku": None, "cut": -2},
+}
+
+
 def wine_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 

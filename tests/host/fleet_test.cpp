@@ -1,14 +1,21 @@
 // The fleet program's pure logic: command line, record files, journal, undo
-// choice, summary line and report.
+// choice, summary line, report and the PC's identity from SMBIOS.
 #include "fleet/fleet_args.h"
 #include "fleet/fleet_records.h"
 #include "fleet/fleet_report.h"
 #include "fleet/fleet_summary.h"
 #include "fleet/fleet_undo.h"
+#include "fleet/smbios.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace
@@ -503,3 +510,249 @@ TEST(FleetReport, TextAndCsvRows)
               std::string::npos);
     EXPECT_NE(FormatReportText(ReportInput()).find("No runs found."), std::string::npos);
 }
+
+// ---- The PC's identity from SMBIOS ----
+
+namespace
+{
+
+using Bytes = std::vector<uint8_t>;
+
+// One structure: type, formatted length, {offset, byte} of its formatted
+// area (the rest zero; the 4-byte header always written), then its strings.
+Bytes Structure(uint8_t bType, uint8_t bLength,
+                const std::vector<std::pair<size_t, uint8_t>>& fields,
+                const std::vector<std::string>& strings)
+{
+    Bytes b(std::max<size_t>(bLength, 4), 0);
+    b[0] = bType;
+    b[1] = bLength;
+    b[2] = 0x34; // handle
+    for (const auto& field : fields)
+        b.at(field.first) = field.second;
+    for (const std::string& str : strings)
+    {
+        b.insert(b.end(), str.begin(), str.end());
+        b.push_back(0);
+    }
+    if (strings.empty())
+        b.push_back(0);
+    b.push_back(0);
+    return b;
+}
+
+// A structure whose fields at the offsets name the values in order: an
+// empty value is string number 0 and no string; fields past the formatted
+// length are left out.
+Bytes Named(uint8_t bType, uint8_t bLength, const std::vector<size_t>& offsets,
+            const std::vector<std::string>& values)
+{
+    std::vector<std::pair<size_t, uint8_t>> fields;
+    std::vector<std::string> strings;
+    for (size_t i = 0; i < offsets.size(); ++i)
+    {
+        if (!values[i].empty())
+            strings.push_back(values[i]);
+        if (offsets[i] < bLength)
+            fields.emplace_back(offsets[i],
+                                static_cast<uint8_t>(values[i].empty() ? 0 : strings.size()));
+    }
+    return Structure(bType, bLength, fields, strings);
+}
+
+Bytes Firmware(const std::string& vendor, const std::string& version, const std::string& date,
+               uint8_t bLength = 0x18)
+{
+    return Named(0, bLength, {4, 5, 8}, {vendor, version, date});
+}
+
+Bytes System(const std::string& maker, const std::string& product, const std::string& sku,
+             uint8_t bLength = 0x1B)
+{
+    return Named(1, bLength, {4, 5, 0x19}, {maker, product, sku});
+}
+
+// The RSMB header (SMBIOS 3.4) whose length is that of the parts plus
+// nLengthChange, then the parts.
+Bytes Rsmb(const std::vector<Bytes>& parts, int nLengthChange = 0)
+{
+    Bytes body;
+    for (const Bytes& part : parts)
+        body.insert(body.end(), part.begin(), part.end());
+    const uint32_t dwLength = static_cast<uint32_t>(body.size() + nLengthChange);
+    Bytes table = {0, 3, 4, 0};
+    for (int nShift = 0; nShift < 32; nShift += 8)
+        table.push_back(static_cast<uint8_t>(dwLength >> nShift));
+    table.insert(table.end(), body.begin(), body.end());
+    return table;
+}
+
+Bytes Cut(const Bytes& b, size_t cbKeep)
+{
+    return Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(cbKeep));
+}
+
+Bytes Plus(Bytes b, const Bytes& more)
+{
+    b.insert(b.end(), more.begin(), more.end());
+    return b;
+}
+
+std::vector<std::string> Values(const PcIdentity& id)
+{
+    return {id.systemMaker,    id.productName,     id.sku,
+            id.firmwareVendor, id.firmwareVersion, id.firmwareDate};
+}
+
+// Parsed from an exactly sized heap block: ASan reports a byte read past it.
+bool ParseExactly(const Bytes& table, PcIdentity* pIdentity)
+{
+    std::unique_ptr<uint8_t[]> pb(new uint8_t[table.size() + !table.size()]);
+    if (!table.empty())
+        memcpy(pb.get(), table.data(), table.size());
+    *pIdentity = PcIdentity{"stale", "stale", "stale", "stale", "stale", "stale"};
+    return ParseSmbiosIdentity(pb.get(), table.size(), pIdentity);
+}
+
+struct SmbiosRow
+{
+    const char* pszWhat;
+    Bytes table;
+    bool blWhole;
+    PcIdentity identity;
+};
+
+} // namespace
+
+TEST(FleetSmbios, TableRows)
+{
+    const Bytes f = Firmware("Firmware Co", "V1.02", "03/04/2025");
+    const Bytes s = System("Maker Co", "Model 7", "SKU-7");
+    const Bytes e = Structure(127, 4, {}, {});
+    const PcIdentity all = {"Maker Co", "Model 7", "SKU-7", "Firmware Co", "V1.02", "03/04/2025"};
+    const PcIdentity system = {"Maker Co", "Model 7", "SKU-7", "", "", ""};
+    const PcIdentity firmware = {"", "", "", "Firmware Co", "V1.02", "03/04/2025"};
+    const size_t cbSystemStrings = strlen("Maker Co_Model 7_SKU-7_") + 1;
+    const SmbiosRow rows[] = {
+        {"whole", Rsmb({f, s, e}), true, all},
+        {"other types between, as Wine writes them",
+         Rsmb({f, s, Structure(3, 0x15, {}, {}), Structure(2, 0x0F, {{4, 1}}, {"Board"}), e}), true,
+         all},
+        {"no end-of-table structure, ends at the table's end", Rsmb({f, s}), true, all},
+        {"the header alone", Rsmb({}), true, {}},
+        {"truncated inside a formatted area", Rsmb({f, Cut(s, 10)}), false, firmware},
+        {"truncated inside a string",
+         Rsmb({f, Cut(s, s.size() - cbSystemStrings + 12)}),
+         false,
+         {"Maker Co", "", "", "Firmware Co", "V1.02", "03/04/2025"}},
+        {"no terminator: the last string set ends in one zero", Rsmb({f, Cut(s, s.size() - 1)}),
+         false, all},
+        {"end-of-table without its string set", Rsmb({f, s, Cut(e, 4)}), false, all},
+        {"header length past the bytes given", Rsmb({f, s, e}, 1), false, all},
+        {"bytes given cut inside the last string",
+         Cut(Rsmb({f, s, e}), 8 + f.size() + s.size() - 3),
+         false,
+         {"Maker Co", "Model 7", "", "Firmware Co", "V1.02", "03/04/2025"}},
+        {"bytes past the header's length are not read", Plus(Rsmb({f}), s), true, firmware},
+        {"nothing after the end-of-table structure is read", Rsmb({f, e, s}), true, firmware},
+        {"string number past the strings",
+         Rsmb({Structure(1, 0x1B, {{4, 1}, {5, 2}, {0x19, 9}}, {"Maker Co", "Model 7"}), e}),
+         true,
+         {"Maker Co", "Model 7", "", "", "", ""}},
+        {"string number 0 is none",
+         Rsmb({Structure(1, 0x1B, {{4, 1}, {0x19, 2}}, {"Maker Co", "SKU-7"})}),
+         true,
+         {"Maker Co", "", "SKU-7", "", "", ""}},
+        {"the strings end at the first empty one",
+         Rsmb({Structure(1, 0x1B, {{4, 1}, {5, 2}}, {"", "Model 7"})}),
+         true,
+         {}},
+        {"no type 1", Rsmb({f, e}), true, firmware},
+        {"no type 0", Rsmb({s, e}), true, system},
+        {"two type 1: the first counts, also for the SKU it lacks",
+         Rsmb({System("Maker A", "Model A", "", 0x19), s, f, e}),
+         true,
+         {"Maker A", "Model A", "", "Firmware Co", "V1.02", "03/04/2025"}},
+        {"two type 0: the first counts", Rsmb({f, Firmware("B", "V2", "01/01/2030"), s, e}), true,
+         all},
+        {"SKU absent in a 2.3 type 1 (the next byte, 2, would name the product)",
+         Rsmb({f, System("\x02Maker Co", "Model 7", "SKU-7", 0x19), e}),
+         true,
+         {"?Maker Co", "Model 7", "", "Firmware Co", "V1.02", "03/04/2025"}},
+        {"SMBIOS 2.0 lengths: type 1 of 8, type 0 of 0x12",
+         Rsmb({Firmware("Firmware Co", "V1.02", "03/04/2025", 0x12),
+               System("Maker Co", "Model 7", "SKU-7", 8), e}),
+         true,
+         {"Maker Co", "Model 7", "", "Firmware Co", "V1.02", "03/04/2025"}},
+        {"type 0 ending before its date (the next byte, 3, would name it)",
+         Rsmb({Firmware("\x03"
+                        "Firmware Co",
+                        "V1.02", "x", 8),
+               e}),
+         true,
+         {"", "", "", "?Firmware Co", "V1.02", ""}},
+        {"type 1 of length 5: the maker only",
+         Rsmb({System("Maker Co", "Model 7", "SKU-7", 5), e}),
+         true,
+         {"Maker Co", "", "", "", "", ""}},
+        {"formatted length below 4 first", Rsmb({Structure(1, 3, {}, {}), s, e}), false, {}},
+        {"formatted length 0 after type 0", Rsmb({f, Structure(0x80, 0, {}, {}), s, e}), false,
+         firmware},
+        {"formatted length past the table", Rsmb({f, Cut(Structure(1, 0x1B, {}, {}), 6)}), false,
+         firmware},
+        {"a structure header cut", Rsmb({f, Bytes{1, 0x1B}}), false, firmware},
+        {"shorter than the header", Cut(Rsmb({}), 7), false, {}},
+        {"nothing", Bytes(), false, {}},
+        {"string bytes: trailing spaces dropped, others shown as ?",
+         Rsmb({System(" Maker\tCo   ",
+                      "Mod\x01"
+                      "el\xFF 7\x7F",
+                      "   "),
+               e}),
+         true,
+         {" Maker?Co", "Mod?el? 7?", "", "", "", ""}},
+        {"a long string is cut",
+         Rsmb({System(std::string(300, 'x'), std::string(kSmbiosMaxValueChars - 2, 'y') + "  z",
+                      "")}),
+         true,
+         {std::string(kSmbiosMaxValueChars, 'x'), std::string(kSmbiosMaxValueChars - 2, 'y'), "",
+          "", "", ""}},
+    };
+    for (const SmbiosRow& row : rows)
+    {
+        PcIdentity identity;
+        EXPECT_EQ(ParseExactly(row.table, &identity), row.blWhole) << row.pszWhat;
+        EXPECT_EQ(Values(identity), Values(row.identity)) << row.pszWhat;
+    }
+    PcIdentity identity;
+    EXPECT_FALSE(ParseSmbiosIdentity(nullptr, 0, &identity));
+}
+
+#ifdef ARDENTIS_SMBIOS_CORPUS
+// Tables made by the end-to-end tests' builder, smbios_table() in
+// tests/e2e/test_e2e.py (SMBIOS_HELPER_TABLES): it builds what it means to.
+TEST(FleetSmbios, EndToEndBuilderTables)
+{
+    const struct
+    {
+        const char* pszFile;
+        bool blWhole;
+        PcIdentity identity;
+    } rows[] = {
+        {"helper_whole",
+         true,
+         {"Maker Co", "Model 7", "SKU-7", "Firmware Co", "V1.02", "03/04/2025"}},
+        {"helper_faults", false, {"Maker Co", "", "", "Firmware Co", "V1.02", ""}},
+        {"helper_short", false, {"Maker Co", "Model 7", "", "", "", ""}},
+    };
+    for (const auto& row : rows)
+    {
+        std::ifstream file(std::string(ARDENTIS_SMBIOS_CORPUS "/") + row.pszFile, std::ios::binary);
+        ASSERT_TRUE(file) << row.pszFile;
+        const Bytes table((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        PcIdentity identity;
+        EXPECT_EQ(ParseExactly(table, &identity), row.blWhole) << row.pszFile;
+        EXPECT_EQ(Values(identity), Values(row.identity)) << row.pszFile;
+    }
+}
+#endif

@@ -1,9 +1,14 @@
 // The simulated variable store behaves like firmware behind Windows: each
 // call judged by legacy, privilege, parameters, then the variable.
+#include "fleet/smbios.h"
+#include "fleet/smbios_source.h"
 #include "sim/efivar_store.h"
+#include "sim/smbios_sim.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 namespace
 {
@@ -375,5 +380,119 @@ TEST_F(SimStore, ExistingVariableIsChangedOnlyWhereUefiAllows)
         DWORD cbRead = SimGetFirmwareEnvironmentVariableA("Setup", kTestGuid, ab, sizeof ab);
         EXPECT_EQ(cbRead ? DWORD(0) : GetLastError(), row.dwReadError) << row.pszCase;
         EXPECT_EQ(cbRead, row.dwReadError ? 0 : row.raw.size() - 4) << row.pszCase;
+    }
+}
+
+// ---- The SMBIOS table: the -sim programs' file, and what Windows gives ----
+
+TEST(SimSmbios, UnsetIsATableWithoutIdentityAFileIsReadAsItIs)
+{
+    std::vector<uint8_t> table = {1, 2, 3};
+    uint32_t dwError = 99;
+    PcIdentity identity;
+    identity.productName = "stale";
+    SetEnvironmentVariableA(kSimSmbiosEnvVar, nullptr);
+    ASSERT_TRUE(SimReadSmbiosTable(&table, &dwError));
+    EXPECT_EQ(dwError, 0u);
+    EXPECT_TRUE(ParseSmbiosIdentity(table.data(), table.size(), &identity));
+    EXPECT_EQ(identity.productName + identity.systemMaker + identity.firmwareVersion, "");
+
+    const std::string path = TempFilePath("smbios.bin");
+    const struct
+    {
+        std::vector<BYTE> file;
+        bool blFile;
+        DWORD dwError;
+    } rows[] = {
+        {Counting(300), true, 0},          // byte for byte, whatever it holds
+        {{}, true, 0},                     // empty: read, then not whole
+        {{}, false, ERROR_FILE_NOT_FOUND}, // missing
+        {Counting(kSmbiosTableMaxBytes + 1), true, ERROR_INVALID_DATA}, // beyond any table
+    };
+    SetEnvironmentVariableA(kSimSmbiosEnvVar, path.c_str());
+    for (const auto& row : rows)
+    {
+        DeleteFileA(path.c_str());
+        if (row.blFile)
+        {
+            FILE* pFile = fopen(path.c_str(), "wb");
+            ASSERT_TRUE(pFile);
+            if (!row.file.empty())
+                fwrite(row.file.data(), 1, row.file.size(), pFile);
+            fclose(pFile);
+        }
+        table = {1, 2, 3};
+        EXPECT_EQ(SimReadSmbiosTable(&table, &dwError), row.dwError == 0) << row.file.size();
+        EXPECT_EQ(dwError, row.dwError) << row.file.size();
+        EXPECT_EQ(table, row.dwError ? std::vector<BYTE>() : row.file) << row.file.size();
+    }
+    DeleteFileA(path.c_str());
+    // Set but empty, and a path too long for Windows: errors, not the empty table.
+    SetEnvironmentVariableA(kSimSmbiosEnvVar, "");
+    EXPECT_FALSE(SimReadSmbiosTable(&table, &dwError));
+    EXPECT_NE(dwError, 0u);
+    SetEnvironmentVariableA(kSimSmbiosEnvVar, std::string(MAX_PATH + 10, 'a').c_str());
+    EXPECT_FALSE(SimReadSmbiosTable(&table, &dwError));
+    EXPECT_EQ(dwError, DWORD(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_TRUE(table.empty());
+    SetEnvironmentVariableA(kSimSmbiosEnvVar, nullptr);
+}
+
+namespace
+{
+
+// A value of /sys/class/dmi/id as Wine puts it into its table (one line end
+// dropped; a missing or empty file gives no string) and the parser shows it.
+std::string DmiValue(const char* pszLeaf)
+{
+    const std::vector<BYTE> raw = ReadWholeFile(std::string("Z:\\sys\\class\\dmi\\id\\") + pszLeaf);
+    std::string value(raw.begin(), raw.end());
+    if (!value.empty() && value.back() == '\n')
+        value.pop_back();
+    for (char& ch : value)
+        if (ch < 0x20 || ch > 0x7E)
+            ch = '?';
+    while (!value.empty() && value.back() == ' ')
+        value.pop_back();
+    return value;
+}
+
+} // namespace
+
+// The release programs' source: Windows' copy of the firmware's table. Under
+// Wine that is a table Wine builds from Linux's /sys/class/dmi/id (no strings
+// where the files are missing, as on this build machine): it reads whole,
+// and each value is the file's (Wine keeps at most 127 bytes of a file, so a
+// long value need only begin the same).
+TEST(SmbiosSource, RealTableReadsWholeAndUnderWineShowsLinuxDmiValues)
+{
+    std::vector<uint8_t> table;
+    uint32_t dwError = 99;
+    ASSERT_TRUE(ReadSmbiosTable(&table, &dwError)) << dwError;
+    EXPECT_EQ(dwError, 0u);
+    PcIdentity identity;
+    EXPECT_TRUE(ParseSmbiosIdentity(table.data(), table.size(), &identity));
+    if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version"))
+        return; // real firmware: its own values
+    const struct
+    {
+        const char* pszLeaf;
+        const std::string& value;
+    } rows[] = {
+        {"sys_vendor", identity.systemMaker},
+        {"product_name", identity.productName},
+        {"product_sku", identity.sku},
+        {"bios_vendor", identity.firmwareVendor},
+        {"bios_version", identity.firmwareVersion},
+        {"bios_date", identity.firmwareDate},
+    };
+    for (const auto& row : rows)
+    {
+        const std::string expected = DmiValue(row.pszLeaf);
+        if (expected.size() <= 64)
+            EXPECT_EQ(row.value, expected) << row.pszLeaf;
+        else
+            EXPECT_TRUE(!row.value.empty() && expected.compare(0, row.value.size(), row.value) == 0)
+                << row.pszLeaf << ": " << row.value;
     }
 }
