@@ -24,6 +24,15 @@ bool Parse(std::vector<std::string> args, FleetRequest* pRequest, std::string* p
     return ParseFleetArgs(static_cast<int>(argv.size()), argv.data(), pRequest, pError);
 }
 
+LogEntry LogRun(const char* pszTime, const char* pszPc, const char* pszOutcome,
+                const char* pszReason, const char* pszExit = "0", const char* pszOffset = "1A",
+                const char* pszData = "05", const char* pszGuid = kGuid,
+                const char* pszCommand = "set")
+{
+    return {pszTime, pszPc, "r",        pszCommand, "Setup",   pszGuid, pszOffset, pszData,
+            "",      "",    pszOutcome, pszExit,    pszReason, "",      ""};
+}
+
 } // namespace
 
 // ---- Command line ----
@@ -244,30 +253,205 @@ TEST(FleetJournal, RecordsRoundTripAndMalformedAreRefused)
         EXPECT_EQ(back.bReadBack, record.bReadBack);
         EXPECT_EQ(back.nExitCode, record.nExitCode);
     }
+    // The checksums as zlib's crc32 computes them.
     EXPECT_EQ(FormatJournalRecord(outcome), "OUTCOME;;;;;;0;00;;;;;FAILED;7E;-2147483648;"
-                                            "WRITE-ERROR-5\r\n");
+                                            "WRITE-ERROR-5;E40A90A5\r\n");
+    EXPECT_EQ(Crc32("123456789"), 0xCBF43926u);
 
+    // Written before the checksum (16 fields), and with it.
     const RecordFields good = {"INTENT", "t",  "r", "set", "n", kGuid, "1a", "0f",
                                "",       "0F", "",  "",    "",  "",    "-1", ""};
+    RecordFields checked = good;
+    checked.push_back("DFD3C823");
     JournalRecord back;
     EXPECT_TRUE(JournalRecordFromFields(good, &back));
+    EXPECT_TRUE(JournalRecordFromFields(checked, &back));
+    checked[kJChecksum] = "dfd3c823";
+    EXPECT_TRUE(JournalRecordFromFields(checked, &back));
     const struct
     {
         size_t nField;
         const char* pszValue;
-    } bad[] = {{0, "intent"}, {0, ""},    {6, ""},    {6, "123456789"}, {6, "0x1"},
-               {7, "F"},      {7, ""},    {8, "1"},   {9, "123"},       {13, "G0"},
-               {14, ""},      {14, "+1"}, {14, "01"}, {14, "-0"},       {14, "2147483648"},
-               {14, "1 "}};
+        bool blChecked; // changed in the record with a checksum
+    } bad[] = {{0, "intent", false},    {0, "", false},         {6, "", false},
+               {6, "123456789", false}, {6, "0x1", false},      {7, "F", false},
+               {7, "", false},          {8, "1", false},        {9, "123", false},
+               {13, "G0", false},       {14, "", false},        {14, "+1", false},
+               {14, "01", false},       {14, "-0", false},      {14, "2147483648", false},
+               {14, "1 ", false},       {16, "", true},         {16, "DFD3C82", true},
+               {16, "0DFD3C823", true}, {16, "DFD3C824", true}, {4, "m", true},
+               {15, "X", true}};
     for (const auto& row : bad)
     {
-        RecordFields fields = good;
+        RecordFields fields = row.blChecked ? checked : good;
         fields[row.nField] = row.pszValue;
         EXPECT_FALSE(JournalRecordFromFields(fields, &back)) << row.nField << " " << row.pszValue;
     }
-    RecordFields longer = good;
-    longer.push_back("");
-    EXPECT_FALSE(JournalRecordFromFields(longer, &back));
+    checked.push_back("");
+    EXPECT_FALSE(JournalRecordFromFields(checked, &back));
+}
+
+// ---- Reading files that hold cut records ----
+
+namespace
+{
+
+// An intent of run `run`, set 1A to 01 over 00, as its journal line.
+std::string JournalLine(const std::string& run, const std::string& name = "Setup")
+{
+    JournalRecord r;
+    r.kind = JournalKind::Intent;
+    r.time = "2026-12-09T10:00:00Z";
+    r.run = run;
+    r.command = "set";
+    r.name = name;
+    r.guid = kGuid;
+    r.dwOffset = 0x1A;
+    r.bData = 0x01;
+    r.blHaveOld = r.blHaveNew = true;
+    r.bNew = 0x01;
+    return FormatJournalRecord(r);
+}
+
+// The same as written before the checksum.
+std::string LegacyLine(const std::string& run, const std::string& name = "Setup")
+{
+    const std::string line = JournalLine(run, name);
+    return line.substr(0, line.size() - 11) + "\r\n"; // without ";<checksum>"
+}
+
+// A central log line of PC `pc`; its messages field is quoted, as a CHANGED
+// run's is.
+std::string
+LogLine(const char* pszPc,
+        const char* pszMessages = "The byte holds 00. / Written; the byte reads back 05.")
+{
+    LogEntry entry = LogRun("2026-12-09T10:00:00Z", pszPc, "CHANGED", "");
+    entry[kLogMessages] = pszMessages;
+    return FormatLogEntry(entry);
+}
+
+// The line without its last cchDrop bytes, as a power loss leaves it; or
+// cut right before the first `at` in it.
+std::string Cut(const std::string& line, size_t cchDrop)
+{
+    return line.substr(0, line.size() - cchDrop);
+}
+
+std::string CutBefore(const std::string& line, const char* pszAt)
+{
+    return line.substr(0, line.find(pszAt));
+}
+
+} // namespace
+
+TEST(FleetRecords, ReadRowsResumeAfterACutRecord)
+{
+    const std::string a = JournalLine("a");
+    std::string flipped = JournalLine("a");
+    flipped[flipped.find("Setup")] = 's';
+    const std::string header = FormatLogHeader();
+    const std::string cutPc1 = CutBefore(LogLine("PC1"), "Written;"); // inside its messages
+    const char* const kQuoted = "NAME \"x\" holds 00.";               // quoted, without ';'
+    std::string tall = "x"; // a NAME of 63 line breaks: a record of 64 lines
+    for (int i = 0; i < 63; ++i)
+        tall += "\nx";
+    std::string taller; // one more: each of its 65 lines is damaged
+    for (int nLine = 1; nLine <= 65; ++nLine)
+        taller += " " + std::to_string(nLine);
+    const struct
+    {
+        const char* pszWhat;
+        bool blLog;
+        std::string text;
+        const char* pszTaken; // journal: the records' runs; log: the entries' computers
+        std::string damagedLines;
+        size_t nHeaders;
+    } rows[] = {
+        {"whole records", false, a + JournalLine("b"), " a b", "", 0},
+        {"blank lines", false, "\r\n\n" + a + "\r\n", " a", "", 0},
+        {"written before the checksum", false, LegacyLine("b") + a, " b a", "", 0},
+        {"no checksum after a checksum: cut before it", false, a + LegacyLine("b"), " a", " 2", 0},
+        {"a cut line glued to the next record", false, Cut(a, 12) + JournalLine("b") + a, " a",
+         " 1", 0},
+        {"a cut line with the line end the writer adds", false,
+         Cut(a, 12) + "\r\n" + JournalLine("b"), " b", " 1", 0},
+        {"cut at the end", false, a + Cut(JournalLine("b"), 40), " a", " 2", 0},
+        {"a changed byte fails the checksum", false, flipped + JournalLine("b"), " b", " 1", 0},
+        {"a NAME holding a line break", false,
+         JournalLine("a", "Se\r\ntup") + JournalLine("b") + Cut(a, 3), " a b", " 4", 0},
+        {"a cut quoted NAME swallows the rest", false,
+         CutBefore(JournalLine("a", "Se;tup"), "tup") + "\r\n" + JournalLine("b") +
+             JournalLine("c"),
+         " b c", " 1", 0},
+        // Read whole, the cut record and the one it swallowed make a valid one.
+        {"a cut quoted NAME swallows a record", false,
+         CutBefore(LegacyLine("a", "Se\"tup"), "tup") + "\r\n" + LegacyLine("b", "Se\"tup"), " b",
+         " 1", 0},
+        {"a record of 64 lines", false, JournalLine("a", tall) + JournalLine("b"), " a b", "", 0},
+        {"a record of 65 lines", false, JournalLine("a", tall + "\nx"), "", taller, 0},
+        {"headers anywhere", true, header + LogLine("PC1") + header + LogLine("PC2"), " PC1 PC2",
+         "", 2},
+        {"a header with a byte order mark", true, "\xEF\xBB\xBF" + header + LogLine("PC1"), " PC1",
+         "", 1},
+        {"a cut quoted messages field, then whole lines", true,
+         header + cutPc1 + "\r\n" + LogLine("PC2") + LogLine("PC3"), " PC2 PC3", " 2", 1},
+        {"the same glued to the next line", true, header + cutPc1 + LogLine("PC2") + LogLine("PC3"),
+         " PC3", " 2", 1},
+        {"the same swallowing a whole entry", true,
+         CutBefore(LogLine("PC1", kQuoted), "holds") + "\r\n" + LogLine("PC2", kQuoted), " PC2",
+         " 1", 0},
+        // Line 3 closes line 1's quotes; only the header shows the cut.
+        {"a header ends a cut quoted field", true,
+         CutBefore(LogLine("PC1", kQuoted), "holds") + "\r\n" + header + "\" x;\r\n" +
+             LogLine("PC2"),
+         " PC2", " 1 3", 1},
+        {"a line of too few fields", true, header + "a;b\r\n" + LogLine("PC1"), " PC1", " 2", 1},
+    };
+    for (const auto& row : rows)
+    {
+        std::string taken;
+        std::string damagedLines;
+        size_t nHeaders = 0;
+        std::vector<DamagedRecord> damaged;
+        if (row.blLog)
+        {
+            const LogContents log = ReadLog(row.text);
+            for (const LogEntry& entry : log.entries)
+                taken += " " + entry[kLogComputer];
+            damaged = log.damaged;
+            nHeaders = log.nHeaders;
+        }
+        else
+        {
+            const JournalContents journal = ReadJournal(row.text);
+            for (const JournalRecord& record : journal.records)
+                taken += " " + record.run;
+            damaged = journal.damaged;
+        }
+        for (const DamagedRecord& record : damaged)
+            damagedLines += " " + std::to_string(record.nLine);
+        EXPECT_EQ(taken, row.pszTaken) << row.pszWhat;
+        EXPECT_EQ(damagedLines, row.damagedLines) << row.pszWhat;
+        EXPECT_EQ(nHeaders, row.nHeaders) << row.pszWhat;
+    }
+
+    // A damaged record keeps the fields of its first line that end in ';':
+    // here the cut one's, then those of the record glued to it.
+    const JournalContents glued = ReadJournal(Cut(a, 12) + JournalLine("b"));
+    ASSERT_EQ(glued.damaged.size(), 1u);
+    const RecordFields& fields = glued.damaged[0].fields;
+    ASSERT_EQ(fields.size(), 14u + 16u);
+    EXPECT_EQ(fields[kJRun], "a");
+    EXPECT_EQ(fields[kJName], "Setup");
+    EXPECT_EQ(fields[kJOffset], "1A");
+    EXPECT_EQ(fields[14], "0INTENT");
+    EXPECT_EQ(fields[14 + kJRun], "b");
+    // The NAME's quoted field is not whole on the first line.
+    const JournalContents quoted = ReadJournal(CutBefore(JournalLine("a", "Se;tup"), "tup"));
+    ASSERT_EQ(quoted.damaged.size(), 1u);
+    EXPECT_EQ(quoted.damaged[0].fields,
+              (RecordFields{"INTENT", "2026-12-09T10:00:00Z", "a", "set"}));
 }
 
 // ---- Undo choice ----
@@ -434,20 +618,6 @@ TEST(FleetSummary, LineAndJsonRows)
 }
 
 // ---- Report ----
-
-namespace
-{
-
-LogEntry LogRun(const char* pszTime, const char* pszPc, const char* pszOutcome,
-                const char* pszReason, const char* pszExit = "0", const char* pszOffset = "1A",
-                const char* pszData = "05", const char* pszGuid = kGuid,
-                const char* pszCommand = "set")
-{
-    return {pszTime, pszPc, "r",        pszCommand, "Setup",   pszGuid, pszOffset, pszData,
-            "",      "",    pszOutcome, pszExit,    pszReason, "",      ""};
-}
-
-} // namespace
 
 TEST(FleetReport, TextAndCsvRows)
 {
