@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -459,45 +462,88 @@ TEST(FleetRecords, ReadRowsResumeAfterACutRecord)
 namespace
 {
 
-// A journal in short: records separated by ", ", each "I RUN COMMAND DATA OLD>NEW" (an
-// intent) or "O RUN COMMAND DATA OUTCOME [REASON]", bytes in hexadecimal.
-std::vector<JournalRecord> Journal(const std::string& text, const char* pszName = "Setup",
-                                   const char* pszGuid = kGuid, uint32_t dwOffset = 0x1A)
+// A journal in short, as its file: records separated by ", ", each
+// "I RUN COMMAND DATA OLD>NEW" (an intent) or "O RUN COMMAND DATA OUTCOME
+// [REASON]" (an outcome, repeating its run's intent as the program writes
+// it), bytes in hexadecimal, each record's time "T" and its run. COMMAND
+// "undo:RUN" takes back RUN; "set@7" works on OFFSET 7, not 1A. More words:
+// OLD>NEW in an outcome differs from its intent (either may be left out: not
+// present), name=N and guid=G differ from the journal's, =XX is a read-back value,
+// cutN drops the record's last N bytes and keepN keeps its first N (cut by a
+// power loss: the next record is glued to it), eol adds the line end that the
+// writer puts after a cut record.
+JournalContents Journal(const std::string& text, const char* pszName = "Setup",
+                        const char* pszGuid = kGuid, uint32_t dwOffset = 0x1A)
 {
-    std::vector<JournalRecord> records;
-    std::vector<RecordFields> lines;
-    std::string spaced = text;
-    for (char& ch : spaced)
-        ch = ch == ' ' ? ';' : ch == ',' ? '\n' : ch;
-    EXPECT_TRUE(ParseRecords(spaced, &lines));
-    for (RecordFields words : lines)
+    auto hex = [](const std::string& digits)
+    { return static_cast<uint8_t>(std::stoul(digits, nullptr, 16)); };
+    std::map<std::string, JournalRecord> intents;
+    std::string file;
+    size_t nAt = 0;
+    while (nAt < text.size())
     {
-        if (words[0].empty())
-            words.erase(words.begin()); // the space after the comma
-        words.resize(6);
+        size_t nEnd = text.find(", ", nAt);
+        nEnd = nEnd == std::string::npos ? text.size() : nEnd;
+        std::istringstream in(text.substr(nAt, nEnd - nAt));
+        nAt = nEnd + 2;
+        std::string kind, command, data, word;
         JournalRecord r;
-        r.kind = words[0] == "I" ? JournalKind::Intent : JournalKind::Outcome;
-        r.run = words[1];
-        r.command = words[2];
+        in >> kind >> r.run >> command >> data;
+        r.kind = kind == "I" ? JournalKind::Intent : JournalKind::Outcome;
+        if (r.kind == JournalKind::Outcome && intents.count(r.run) != 0)
+            r = intents[r.run];
+        r.kind = kind == "I" ? JournalKind::Intent : JournalKind::Outcome;
+        r.time = "T" + r.run;
         r.name = pszName;
         r.guid = pszGuid;
         r.dwOffset = dwOffset;
-        r.bData = static_cast<uint8_t>(std::stoul(words[3], nullptr, 16));
+        const size_t nAtSign = command.find('@');
+        if (nAtSign != std::string::npos)
+            r.dwOffset = hex(command.substr(nAtSign + 1));
+        r.command = command.substr(0, std::min(command.find(':'), nAtSign));
+        if (command.find(':') != std::string::npos)
+            r.undoes = command.substr(command.find(':') + 1, nAtSign - command.find(':') - 1);
+        r.bData = hex(data);
+        if (r.kind == JournalKind::Outcome)
+            in >> r.outcome;
+        std::string cut;
+        bool blEol = false;
+        while (in >> word)
+        {
+            if (word.find('>') != std::string::npos)
+            {
+                const std::string newValue = word.substr(word.find('>') + 1);
+                r.blHaveOld = word[0] != '>';
+                r.bOld = r.blHaveOld ? hex(word) : 0;
+                r.blHaveNew = !newValue.empty();
+                r.bNew = r.blHaveNew ? hex(newValue) : 0;
+            }
+            else if (word.compare(0, 5, "name=") == 0)
+                r.name = word.substr(5);
+            else if (word.compare(0, 5, "guid=") == 0)
+                r.guid = word.substr(5);
+            else if (word[0] == '=')
+            {
+                r.blHaveReadBack = true;
+                r.bReadBack = hex(word.substr(1));
+            }
+            else if (word.compare(0, 3, "cut") == 0 || word.compare(0, 4, "keep") == 0)
+                cut = word;
+            else if (word == "eol")
+                blEol = true;
+            else
+                r.reason = word;
+        }
         if (r.kind == JournalKind::Intent)
-        {
-            r.blHaveOld = r.blHaveNew = true;
-            r.bOld = static_cast<uint8_t>(std::stoul(words[4], nullptr, 16));
-            r.bNew = static_cast<uint8_t>(
-                std::stoul(words[4].substr(words[4].find('>') + 1), nullptr, 16));
-        }
-        else
-        {
-            r.outcome = words[4];
-            r.reason = words[5];
-        }
-        records.push_back(r);
+            intents[r.run] = r;
+        std::string line = FormatJournalRecord(r);
+        if (cut[0] == 'c')
+            line.resize(line.size() - std::stoul(cut.substr(3)));
+        else if (cut[0] == 'k')
+            line.resize(std::stoul(cut.substr(4)));
+        file += line + (blEol ? "\r\n" : "");
     }
-    return records;
+    return ReadJournal(file);
 }
 
 } // namespace
@@ -508,8 +554,19 @@ TEST(FleetUndo, ScenarioRows)
     // Original 00; set 01 (00->01, CHANGED); set 02 (01->02, CHANGED); then undo 02 (02->01).
     const std::string base =
         "I s1 set 1 0>1, O s1 set 1 CHANGED, I s2 set 2 1>2, O s2 set 2 CHANGED";
-    const std::string undone = base + ", I u1 undo 2 2>1, O u1 undo 2 UNDONE";
+    const std::string undone = base + ", I u1 undo:s2 2 2>1, O u1 undo:s2 2 UNDONE";
     const std::string set1 = "I s1 set 1 0>1, ";
+    // The issue's reproductions: set 02 (00->02), set 01 (02->01), a cut intent
+    // line, set 02 (01->02); and a cut outcome line, set 01 (CHANGED), set 01
+    // (UNCHANGED). The cut record names this byte or offset 7; the next record
+    // is glued to it (as before the writer put a line end first) or not.
+    const std::string twice = "I s1 set 2 0>2, O s1 set 2 CHANGED, I s2 set 1 2>1, O s2 set 1 "
+                              "CHANGED, I c set";
+    const std::string again = " 2 1>2 cut12";
+    const std::string s3 = ", I s3 set 2 1>2, O s3 set 2 CHANGED";
+    const std::string cutOutcome = "O p set";
+    const std::string s1s2 = " 1 CHANGED cut12";
+    const std::string set1Twice = ", I s1 set 1 0>1, O s1 set 1 CHANGED, O s2 set 1 UNCHANGED";
     const struct
     {
         const char* pszWhat;
@@ -519,27 +576,112 @@ TEST(FleetUndo, ScenarioRows)
         const char* pszRun;
         int nOld;
         bool blInterrupted;
+        size_t nLine;           // Damaged: the damaged record's line
+        const char* pszUndoRun; // TakenBack: the undo run named (its time is "T" and the run)
     } rows[] = {
-        {"undo 02", base, 2, K::Change, "s2", 1, false},
-        {"undo 02 again after undo 02", undone, 2, K::Change, "s2", 1, false},
-        {"and a third time", undone + ", O u2 undo 2 UNCHANGED", 2, K::Change, "s2", 1, false},
-        {"undo 01", undone, 1, K::Change, "s1", 0, false},
-        {"undo 03: never set", base, 3, K::NoRecord, "", 0, false},
-        {"empty journal", "", 1, K::NoRecord, "", 0, false},
-        {"interrupted set", "I s1 set 1 0>1", 1, K::Change, "s1", 0, true},
+        {"undo 02", base, 2, K::Change, "s2", 1, false, 0, ""},
+        {"undo 02 again after undo 02", undone, 2, K::TakenBack, "s2", 1, false, 0, "u1"},
+        {"and a third time", undone + ", O u2 undo 2 UNCHANGED", 2, K::TakenBack, "s2", 1, false, 0,
+         "u1"},
+        {"something else set 02 again", undone + ", O s3 set 2 UNCHANGED", 2, K::TakenBack, "s2", 1,
+         false, 0, "u1"},
+        {"a newer set to 02 is a new change", undone + ", I s3 set 2 1>2, O s3 set 2 CHANGED", 2,
+         K::Change, "s3", 1, false, 0, ""},
+        {"an undo not verified took nothing back",
+         base + ", I u1 undo:s2 2 2>1, O u1 undo:s2 2 FAILED NOT-KEPT =02", 2, K::Change, "s2", 1,
+         false, 0, ""},
+        {"an interrupted undo neither", base + ", I u1 undo:s2 2 2>1", 2, K::Change, "s2", 1, false,
+         0, ""},
+        {"an undo of another byte", base + ", I u1 undo:s2@7 2 2>1, O u1 undo:s2@7 2 UNDONE", 2,
+         K::Change, "s2", 1, false, 0, ""},
+        {"undo 01", undone, 1, K::Change, "s1", 0, false, 0, ""},
+        {"the latest change, not the first",
+         set1 + "O s1 set 1 CHANGED, I s2 set 1 3>1, O s2 set 1 CHANGED", 1, K::Change, "s2", 3,
+         false, 0, ""},
+        {"undo 03: never set", base, 3, K::NoRecord, "", 0, false, 0, ""},
+        {"empty journal", "", 1, K::NoRecord, "", 0, false, 0, ""},
+        {"interrupted set", "I s1 set 1 0>1", 1, K::Change, "s1", 0, true, 0, ""},
         {"interrupted, closed by a later run", set1 + "O s1 set 1 INTERRUPTED", 1, K::Change, "s1",
-         0, true},
-        {"no read-back", set1 + "O s1 set 1 FAILED NO-READ-BACK", 1, K::Change, "s1", 0, true},
-        {"not kept", set1 + "O s1 set 1 FAILED NOT-KEPT", 1, K::NoRecord, "", 0, false},
-        {"write error", set1 + "O s1 set 1 FAILED WRITE-ERROR-5", 1, K::NoRecord, "", 0, false},
+         0, true, 0, ""},
+        {"no read-back", set1 + "O s1 set 1 FAILED NO-READ-BACK", 1, K::Change, "s1", 0, true, 0,
+         ""},
+        {"not kept", set1 + "O s1 set 1 FAILED NOT-KEPT", 1, K::NoRecord, "", 0, false, 0, ""},
+        {"write error", set1 + "O s1 set 1 FAILED WRITE-ERROR-5", 1, K::NoRecord, "", 0, false, 0,
+         ""},
         {"forced same value after a change",
          set1 + "O s1 set 1 CHANGED, I s2 set 1 1>1, O s2 set 1 CHANGED", 1, K::Change, "s1", 0,
-         false},
+         false, 0, ""},
         {"forced same value only", "I s2 set 1 1>1, O s2 set 1 CHANGED", 1, K::NothingToTakeBack,
-         "", 0, false},
-        {"unchanged only", "O s1 set 1 UNCHANGED", 1, K::NothingToTakeBack, "", 0, false},
-        {"unchanged of other data", "O s1 set 2 UNCHANGED", 1, K::NoRecord, "", 0, false},
-        {"an undo's intent is no change", "I u1 undo 1 2>1", 1, K::NoRecord, "", 0, false},
+         "", 0, false, 0, ""},
+        {"unchanged only", "O s1 set 1 UNCHANGED", 1, K::NothingToTakeBack, "", 0, false, 0, ""},
+        {"unchanged of other data", "O s1 set 2 UNCHANGED", 1, K::NoRecord, "", 0, false, 0, ""},
+        {"an undo's intent is no change", "I u1 undo 1 2>1", 1, K::NoRecord, "", 0, false, 0, ""},
+        // The reproductions.
+        {"cut intent of this byte, glued", twice + again + s3, 2, K::Damaged, "c", 0, false, 5, ""},
+        {"cut intent of offset 7, glued", twice + "@7" + again + s3, 2, K::Damaged, "s3", 0, false,
+         5, ""},
+        {"cut intent of this byte", twice + again + " eol" + s3, 2, K::Damaged, "c", 0, false, 5,
+         ""},
+        {"cut intent of offset 7", twice + "@7" + again + " eol" + s3, 2, K::Change, "s3", 1, false,
+         0, ""},
+        {"cut outcome of this byte, glued", cutOutcome + s1s2 + set1Twice, 1, K::Damaged, "p", 0,
+         false, 1, ""},
+        {"cut outcome of offset 7, glued", cutOutcome + "@7" + s1s2 + set1Twice, 1, K::Damaged,
+         "s1", 0, false, 1, ""},
+        {"cut outcome of this byte", cutOutcome + s1s2 + " eol" + set1Twice, 1, K::Damaged, "p", 0,
+         false, 1, ""},
+        {"cut outcome of offset 7", cutOutcome + "@7" + s1s2 + " eol" + set1Twice, 1, K::Change,
+         "s1", 0, false, 0, ""},
+        // Cut records that name no setting, or a run of this byte.
+        {"cut before its run", set1 + "O s1 set 1 CHANGED, I x set 1 0>1 keep10 eol", 1, K::Change,
+         "s1", 0, false, 0, ""},
+        {"cut after a run of this byte", set1 + "O s1 set 1 CHANGED keep15 eol", 1, K::Damaged,
+         "s1", 0, false, 2, ""},
+        {"cut after a run of offset 7",
+         set1 + "O s1 set 1 CHANGED, I s2 set@7 1 0>1, O s2 set@7 1 CHANGED keep15 eol", 1,
+         K::Change, "s1", 0, false, 0, ""},
+        // Outcomes without their intent: those that claim a write damage the byte.
+        {"CHANGED without intent", "O s1 set 1 CHANGED", 1, K::Damaged, "s1", 0, false, 0, ""},
+        {"UNDONE without intent", "O u1 undo:s0 1 UNDONE", 1, K::Damaged, "u1", 0, false, 0, ""},
+        {"INTERRUPTED without intent", "O s1 set 1 INTERRUPTED", 1, K::Damaged, "s1", 0, false, 0,
+         ""},
+        {"a read-back without intent", "O s1 set 1 UNCHANGED =01", 1, K::Damaged, "s1", 0, false, 0,
+         ""},
+        {"NOT-KEPT without intent", "O s1 set 1 FAILED NOT-KEPT", 1, K::Damaged, "s1", 0, false, 0,
+         ""},
+        {"NO-READ-BACK without intent", "O s1 set 1 FAILED NO-READ-BACK", 1, K::Damaged, "s1", 0,
+         false, 0, ""},
+        {"WRITE-ERROR without intent", "O s1 set 1 FAILED WRITE-ERROR-5", 1, K::Damaged, "s1", 0,
+         false, 0, ""},
+        {"other failures need none",
+         "O s1 set 1 FAILED OFFSET-OUTSIDE, O u1 undo 1 FAILED BYTE-MOVED", 1, K::NoRecord, "", 0,
+         false, 0, ""},
+        {"of other DATA", set1 + "O s1 set 1 CHANGED, O s2 set 2 CHANGED", 1, K::Damaged, "s2", 0,
+         false, 0, ""},
+        {"of offset 7", set1 + "O s1 set 1 CHANGED, O s2 set@7 1 CHANGED", 1, K::Change, "s1", 0,
+         false, 0, ""},
+        {"before its intent", "O s1 set 1 CHANGED 0>1, I s1 set 1 0>1", 1, K::Damaged, "s1", 0,
+         false, 0, ""},
+        // Intents and outcomes that differ.
+        {"in old", set1 + "O s1 set 1 CHANGED 2>1", 1, K::Damaged, "s1", 0, false, 0, ""},
+        {"in new", set1 + "O s1 set 1 CHANGED 0>2", 1, K::Damaged, "s1", 0, false, 0, ""},
+        {"in DATA", set1 + "O s1 set 2 CHANGED", 1, K::Damaged, "s1", 0, false, 0, ""},
+        {"in command", set1 + "O s1 undo 1 CHANGED", 1, K::Damaged, "s1", 0, false, 0, ""},
+        {"in old's presence", set1 + "O s1 set 1 CHANGED >1", 1, K::Damaged, "s1", 0, false, 0, ""},
+        {"in new's presence", "I s1 set 1 0>0, O s1 set 1 CHANGED 0>", 1, K::Damaged, "s1", 0,
+         false, 0, ""},
+        {"in NAME", set1 + "O s1 set 1 CHANGED name=setup", 1, K::Damaged, "s1", 0, false, 0, ""},
+        {"in GUID", set1 + "O s1 set 1 CHANGED guid={EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA8}", 1,
+         K::Damaged, "s1", 0, false, 0, ""},
+        {"not in the GUID's case",
+         set1 + "O s1 set 1 CHANGED guid={ec87d643-eba4-4bb5-a1e5-3f3e36b20da9}", 1, K::Change,
+         "s1", 0, false, 0, ""},
+        {"in OFFSET", "I s1 set@7 1 0>1, O s1 set 1 CHANGED", 1, K::Damaged, "s1", 0, false, 0, ""},
+        {"in undoes", base + ", I u1 undo:s2 2 2>1, O u1 undo:s1 2 UNDONE", 2, K::Damaged, "u1", 0,
+         false, 0, ""},
+        {"of offset 7 alone",
+         set1 + "O s1 set 1 CHANGED, I s2 set@7 1 0>1, O s2 set@7 1 CHANGED 1>1", 1, K::Change,
+         "s1", 0, false, 0, ""},
     };
     for (const auto& row : rows)
     {
@@ -550,6 +692,11 @@ TEST(FleetUndo, ScenarioRows)
         EXPECT_EQ(choice.run, row.pszRun) << row.pszWhat;
         EXPECT_EQ(choice.bOld, row.nOld) << row.pszWhat;
         EXPECT_EQ(choice.blInterrupted, row.blInterrupted) << row.pszWhat;
+        EXPECT_EQ(choice.nLine, row.nLine) << row.pszWhat;
+        EXPECT_EQ(choice.undoRun, row.pszUndoRun) << row.pszWhat;
+        EXPECT_EQ(choice.undoTime, *row.pszUndoRun ? "T" + std::string(row.pszUndoRun) : "")
+            << row.pszWhat;
+        EXPECT_EQ(choice.damage.empty(), row.kind != K::Damaged) << row.pszWhat;
     }
     // Other names, GUIDs and offsets never count; NAME compares exactly.
     const std::string one = set1 + "O s1 set 1 CHANGED";
@@ -560,6 +707,13 @@ TEST(FleetUndo, ScenarioRows)
               K::NoRecord);
     EXPECT_EQ(ChooseUndo(Journal(one, "Setup", kGuid, 0x1B), "Setup", kGuid, 0x1A, 1).kind,
               K::NoRecord);
+    // What the damage says.
+    EXPECT_EQ(ChooseUndo(Journal(twice + again + s3), "Setup", kGuid, 0x1A, 2).damage,
+              "line 5 is no whole record and names this byte (run c)");
+    EXPECT_EQ(ChooseUndo(Journal("O s1 set 1 FAILED NOT-KEPT"), "Setup", kGuid, 0x1A, 1).damage,
+              "run s1 has an outcome FAILED NOT-KEPT without its intent");
+    EXPECT_EQ(ChooseUndo(Journal(set1 + "O s1 set 1 CHANGED 2>1"), "Setup", kGuid, 0x1A, 1).damage,
+              "run s1 has an intent and an outcome that differ");
 }
 
 TEST(FleetUndo, InterruptedRunsInJournalOrder)
