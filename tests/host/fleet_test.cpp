@@ -827,3 +827,114 @@ TEST(FleetReport, TextAndCsvRows)
               std::string::npos);
     EXPECT_NE(FormatReportText(ReportInput()).find("No runs found."), std::string::npos);
 }
+
+TEST(FleetReport, LastRunByFileOrderThenTime)
+{
+    struct Line
+    {
+        size_t nFile;
+        const char* pszTime;
+        const char* pszOutcome;
+    };
+    const struct
+    {
+        const char* pszWhat;
+        std::vector<Line> lines; // one PC's runs of one setting, in the order read
+        const char* pszLast;     // the outcome of the run it is judged by
+        bool blFileIndexes;      // false: entryFiles left empty
+    } rows[] = {
+        {"a clock reset: the later line",
+         {{0, "12", "CHANGED"}, {0, "08", "FAILED"}},
+         "FAILED",
+         true},
+        {"without file indexes: one file",
+         {{0, "12", "CHANGED"}, {0, "08", "FAILED"}},
+         "FAILED",
+         false},
+        {"two files: the later time", {{0, "10", "FAILED"}, {1, "09", "CHANGED"}}, "FAILED", true},
+        {"read the other way round", {{0, "09", "CHANGED"}, {1, "10", "FAILED"}}, "FAILED", true},
+        {"equal times: the one read later",
+         {{0, "10", "FAILED"}, {1, "10", "CHANGED"}},
+         "CHANGED",
+         true},
+        {"each file's last line, then times",
+         {{0, "11", "CHANGED"}, {0, "08", "FAILED"}, {1, "09", "UNCHANGED"}},
+         "UNCHANGED",
+         true},
+        {"files apart from read order",
+         {{1, "08", "FAILED"}, {0, "09", "CHANGED"}, {1, "07", "UNCHANGED"}},
+         "CHANGED",
+         true},
+    };
+    for (const auto& row : rows)
+    {
+        ReportInput input;
+        for (const Line& line : row.lines)
+        {
+            const std::string time = std::string("2026-12-09T") + line.pszTime + ":00:00Z";
+            input.entries.push_back(LogRun(time.c_str(), "PC-X", line.pszOutcome, ""));
+            if (row.blFileIndexes)
+                input.entryFiles.push_back(line.nFile);
+        }
+        EXPECT_EQ(FormatReportCsv(input), "name,guid,offset,data,outcome,reason,pcs,computers\r\n"
+                                          "Setup,{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9},1A,05," +
+                                              std::string(row.pszLast) + ",,1,PC-X\r\n")
+            << row.pszWhat;
+    }
+}
+
+TEST(FleetReport, CsvCellsNeverStartAFormula)
+{
+    const std::string g = kGuid;
+    const struct
+    {
+        LogField field;
+        const char* pszValue;
+        std::string row; // as the CSV shows it
+    } rows[] = {
+        {kLogComputer, "=1+2", "Setup," + g + ",1A,05,CHANGED,,1,'=1+2"},
+        {kLogComputer, "@SUM(A1)", "Setup," + g + ",1A,05,CHANGED,,1,'@SUM(A1)"},
+        {kLogComputer, "+1", "Setup," + g + ",1A,05,CHANGED,,1,'+1"},
+        {kLogComputer, "-1", "Setup," + g + ",1A,05,CHANGED,,1,'-1"},
+        {kLogComputer, "\tPC", "Setup," + g + ",1A,05,CHANGED,,1,'\tPC"},
+        {kLogComputer, "\rPC", "Setup," + g + ",1A,05,CHANGED,,1,\"'\rPC\""},
+        {kLogComputer, "PC=1", "Setup," + g + ",1A,05,CHANGED,,1,PC=1"},
+        {kLogName, "=cmd|' /C calc'!A0", "'=cmd|' /C calc'!A0," + g + ",1A,05,CHANGED,,1,PC"},
+        {kLogGuid, "@g", "Setup,'@g,1A,05,CHANGED,,1,PC"},
+        {kLogOffset, "-1A", "Setup," + g + ",'-1A,05,CHANGED,,1,PC"},
+        {kLogData, "+5", "Setup," + g + ",1A,'+5,CHANGED,,1,PC"},
+        {kLogOutcome, "=x", "Setup," + g + ",1A,05,'=X,,1,PC"},
+        {kLogReason, "-r,s", "Setup," + g + ",1A,05,CHANGED,\"'-r,s\",1,PC"},
+    };
+    for (const auto& row : rows)
+    {
+        ReportInput input;
+        input.entries = {LogRun("t", "PC", "CHANGED", "")};
+        input.entries[0][row.field] = row.pszValue;
+        EXPECT_EQ(FormatReportCsv(input),
+                  "name,guid,offset,data,outcome,reason,pcs,computers\r\n" + row.row + "\r\n")
+            << row.pszValue;
+    }
+}
+
+TEST(FleetReport, LogFilesAsReadLogReadsThem)
+{
+    // A second header mid-file, and a line cut inside its quoted messages
+    // field (with the line end the writer adds) before whole lines.
+    const std::string header = FormatLogHeader();
+    ReportInput input;
+    AddLogFile(ReadLog(header + LogLine("PC1") + CutBefore(LogLine("PC2"), "Written;") + "\r\n" +
+                       LogLine("PC3") + header + LogLine("PC4")),
+               &input);
+    AddLogFile(ReadLog(header + LogLine("PC5")), &input);
+    EXPECT_EQ(input.entryFiles, (std::vector<size_t>{0, 0, 0, 1}));
+    EXPECT_EQ(input.nFiles, 2u);
+    EXPECT_EQ(input.nUnreadableLines, 1u);
+    const std::string text = FormatReportText(input);
+    EXPECT_NE(text.find("4 runs read, 1 setting"), std::string::npos) << text;
+    EXPECT_NE(text.find("  PCs                   4\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Lines that are no log entries: 1\n"
+                        "Files that could not be read: 0\n"),
+              std::string::npos)
+        << text;
+}
