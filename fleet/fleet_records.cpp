@@ -70,16 +70,22 @@ struct RawRecord
 };
 
 // Reads the record that starts at nAt, a line start, running on over at most
-// nMaxLines physical lines. False for an empty line (no record); *pRecord's
-// nEnd is past the line either way. Outside quotes, LF ends a record, and so
-// does CR followed by LF or by the end of the text; any other CR is data.
-// Inside quotes every byte is data. A quoted field goes on, unquoted, after
-// its closing quote when anything but ';' or a line end follows it (a stray
-// quote is kept as data too).
-bool ReadRecordAt(const std::string& text, size_t nAt, size_t nMaxLines, RawRecord* pRecord)
+// nMaxLines physical lines; its fields only when blFields (finding where a
+// record ends is cheaper without). False for an empty line (no record);
+// *pRecord's nEnd is past the line either way. Outside quotes, LF ends a
+// record, and so does CR followed by LF or by the end of the text; any other
+// CR is data. Inside quotes every byte is data. A quoted field goes on,
+// unquoted, after its closing quote when anything but ';' or a line end
+// follows it (a stray quote is kept as data too).
+bool ReadRecordAt(const std::string& text, size_t nAt, size_t nMaxLines, RawRecord* pRecord,
+                  bool blFields = true)
 {
     RawRecord& record = *pRecord;
-    record = RawRecord();
+    record.fields.clear(); // keeping their memory for the next record
+    record.continuations.clear();
+    record.nFirstLineWhole = 0;
+    record.nEnd = 0;
+    record.blCut = false;
     std::string field;
     bool blInRecord = false;  // the line has something: it is a record
     bool blFieldStart = true; // nothing of the current field read yet
@@ -106,14 +112,16 @@ bool ReadRecordAt(const std::string& text, size_t nAt, size_t nMaxLines, RawReco
                 {
                     if (i + 1 < cch && text[i + 1] == '"')
                     {
-                        field += '"';
+                        if (blFields)
+                            field += '"';
                         i += 2;
                         continue;
                     }
                     ++i;
                     break;
                 }
-                field += chQuoted;
+                if (blFields)
+                    field += chQuoted;
                 ++i;
                 if (chQuoted == '\n' && i < cch)
                 {
@@ -133,26 +141,28 @@ bool ReadRecordAt(const std::string& text, size_t nAt, size_t nMaxLines, RawReco
             record.nEnd = i + ((ch == '\r' && i + 1 < cch) ? 2 : 1);
             if (!blInRecord)
                 return false;
-            record.fields.push_back(field);
+            if (blFields)
+                record.fields.push_back(field);
             return true;
         }
         blInRecord = true;
         blFieldStart = ch == ';';
-        if (ch == ';')
+        if (ch == ';' && blFields)
         {
             record.fields.push_back(field);
             field.clear();
             if (record.continuations.empty())
                 record.nFirstLineWhole = record.fields.size();
         }
-        else
+        else if (blFields)
             field += ch;
         ++i;
     }
     record.nEnd = cch;
     if (!blInRecord)
         return false;
-    record.fields.push_back(field);
+    if (blFields)
+        record.fields.push_back(field);
     return true;
 }
 
@@ -179,21 +189,32 @@ void ReadResyncing(const std::string& text,
     {
         const size_t nLf = text.find('\n', nAt);
         const size_t nNextLine = nLf == std::string::npos ? text.size() : nLf + 1;
-        if (!ReadRecordAt(text, nAt, kMaxRecordLines, &record))
+        // Where it ends first, then its fields: in a hostile file most
+        // records are cut, and are damaged whatever they hold.
+        if (!ReadRecordAt(text, nAt, kMaxRecordLines, &record, false))
         {
             nAt = nNextLine;
             ++nLine;
             continue;
         }
-        RecordSort kind = record.blCut ? RecordSort::None : sort(record.fields);
+        RecordSort kind = RecordSort::None;
+        if (!record.blCut)
+        {
+            ReadRecordAt(text, nAt, kMaxRecordLines, &record);
+            kind = sort(record.fields);
+        }
         // A line it runs on to that is a record of its own: this one was cut
         // inside quotes, and swallowed it.
         for (size_t i = 0; i < record.continuations.size() && kind != RecordSort::None; ++i)
-            if (ReadRecordAt(text, record.continuations[i], kMaxRecordLines, &alone) &&
-                !alone.blCut && sort(alone.fields) != RecordSort::None)
+            if (ReadRecordAt(text, record.continuations[i], kMaxRecordLines, &alone, false) &&
+                !alone.blCut &&
+                (ReadRecordAt(text, record.continuations[i], kMaxRecordLines, &alone),
+                 sort(alone.fields) != RecordSort::None))
                 kind = RecordSort::None;
         if (kind == RecordSort::None)
         {
+            if (record.blCut) // its first line's fields
+                ReadRecordAt(text, nAt, 1, &record);
             record.fields.resize(record.nFirstLineWhole);
             pDamaged->push_back({nLine, std::move(record.fields)});
             nAt = nNextLine;
