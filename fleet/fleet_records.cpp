@@ -2,7 +2,6 @@
 
 #include "fleet_args.h"
 
-#include <cstdio>
 #include <cstring>
 #include <functional>
 
@@ -241,9 +240,11 @@ std::string JournalLine(const RecordFields& fields)
 
 std::string JournalChecksum(const RecordFields& fields)
 {
-    char szHex[9];
-    snprintf(szHex, sizeof szHex, "%08X", static_cast<unsigned>(Crc32(JournalLine(fields))));
-    return szHex;
+    const uint32_t dwCrc = Crc32(JournalLine(fields));
+    std::string hex;
+    for (int nShift = 24; nShift >= 0; nShift -= 8)
+        hex += HexByte(static_cast<uint8_t>(dwCrc >> nShift));
+    return hex;
 }
 
 } // namespace
