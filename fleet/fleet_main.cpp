@@ -103,7 +103,7 @@ struct FleetRun
     std::string journalFile;
     bool blJournalReady = false;
     HANDLE hJournalFolder = INVALID_HANDLE_VALUE; // held while the run uses the journal
-    std::vector<JournalRecord> journal;
+    JournalContents journal;
 
     void Say(const std::string& message)
     {
@@ -228,27 +228,24 @@ bool PrepareJournal(FleetRun& run)
         run.Fail(kReasonJournalUnwritable);
         return false;
     }
-    std::vector<RecordFields> records;
-    bool blWhole = ParseRecords(text, &records);
-    size_t nUnreadable = blWhole ? 0 : 1;
-    for (const RecordFields& fields : records)
+    run.journal = ReadJournal(text);
+    // Told by every run that reads them: a cut record is never used, and
+    // undo refuses a byte it names.
+    if (!run.journal.damaged.empty())
     {
-        JournalRecord record;
-        if (JournalRecordFromFields(fields, &record))
-            run.journal.push_back(record);
-        else
-            ++nUnreadable;
+        std::string lines;
+        for (const DamagedRecord& damaged : run.journal.damaged)
+            lines += (lines.empty() ? "" : ", ") + std::to_string(damaged.nLine);
+        run.Say("The journal holds " + std::to_string(run.journal.damaged.size()) +
+                " unreadable record(s), at line(s) " + lines + "; they were left out.");
     }
-    if (nUnreadable)
-        run.Say("The journal holds " + std::to_string(nUnreadable) +
-                " unreadable record(s); they were left out.");
     // Told once: the journal closes each such run, keeping it a change that
     // undo can take back.
     for (const std::string& interrupted : InterruptedRuns(run.journal))
     {
         run.Say("An earlier run, " + interrupted +
                 ", was interrupted after its intent was recorded: its outcome is unknown.");
-        auto intent = std::find_if(run.journal.begin(), run.journal.end(),
+        auto intent = std::find_if(run.journal.records.begin(), run.journal.records.end(),
                                    [&](const JournalRecord& r) { return r.run == interrupted; });
         JournalRecord closing = *intent;
         closing.kind = JournalKind::Outcome;
@@ -257,7 +254,7 @@ bool PrepareJournal(FleetRun& run)
         DWORD dwAppendError = 0;
         if (AppendText(run.journalFile, std::string(), FormatJournalRecord(closing), true,
                        &dwAppendError))
-            run.journal.push_back(closing);
+            run.journal.records.push_back(closing);
     }
     run.blJournalReady = true;
     return true;
@@ -455,6 +452,29 @@ void DecideUndo(FleetRun& run, VariableCopy& copy)
     {
         run.Say("Every recorded run found the byte already holding " + data +
                 ": there is nothing to take back.");
+        run.End(kOutcomeUnchanged, "", 0);
+        return;
+    }
+    if (choice.kind == UndoChoice::Kind::Damaged)
+    {
+        // Undo never guesses which value was there before, --force or not.
+        const std::string where =
+            choice.nLine ? " (line " + std::to_string(choice.nLine) + " of the journal)" : "";
+        run.Say("The journal's records of this byte do not agree: " + choice.damage + where +
+                ". Nothing was written; the backups beside the journal hold the variable as "
+                "each writing run found it.");
+        run.Fail(kReasonJournalDamaged);
+        return;
+    }
+    if (choice.kind == UndoChoice::Kind::TakenBack)
+    {
+        // Each change is taken back once: whatever set the byte again since
+        // is not this change.
+        run.blHaveNew = true;
+        run.bNew = choice.bOld;
+        run.Say("Run " + choice.run + " changed the byte from " + HexByte(choice.bOld) + " to " +
+                data + "; run " + choice.undoRun + " took that change back at " + choice.undoTime +
+                ". Nothing to take back.");
         run.End(kOutcomeUnchanged, "", 0);
         return;
     }
@@ -740,17 +760,7 @@ int RunReport(const FleetRequest& req)
             input.unreadableFiles.push_back(file + " (" + OsErrorText(dwError) + ")");
             continue;
         }
-        std::vector<RecordFields> records;
-        if (!ParseRecords(text, &records))
-            input.unreadableFiles.push_back(file + " (its last line is cut off)");
-        for (const RecordFields& fields : records)
-        {
-            LogEntry entry;
-            if (LogEntryFromRecord(fields, &entry))
-                input.entries.push_back(entry);
-            else if (!IsLogHeader(fields))
-                ++input.nUnreadableLines;
-        }
+        AddLogFile(ReadLog(text), &input);
     }
     WriteOut(CrLf(req.blCsv ? FormatReportCsv(input) : FormatReportText(input)));
     return 0;

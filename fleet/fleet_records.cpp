@@ -3,6 +3,7 @@
 #include "fleet_args.h"
 
 #include <cstring>
+#include <functional>
 
 namespace
 {
@@ -11,27 +12,6 @@ bool NeedsQuotes(const std::string& field)
 {
     return field.find_first_of(";\"\r\n") != std::string::npos;
 }
-
-enum JournalField
-{
-    kJKind,
-    kJTime,
-    kJRun,
-    kJCommand,
-    kJName,
-    kJGuid,
-    kJOffset,
-    kJData,
-    kJOld,
-    kJNew,
-    kJUndoes,
-    kJBackup,
-    kJOutcome,
-    kJReadBack,
-    kJExitCode,
-    kJReason,
-    kJFieldCount
-};
 
 constexpr const char* kKindIntent = "INTENT";
 constexpr const char* kKindOutcome = "OUTCOME";
@@ -78,6 +58,195 @@ bool ParseExitCode(const std::string& text, int32_t* pnValue)
     return true;
 }
 
+// One record read from a line start.
+struct RawRecord
+{
+    RecordFields fields;
+    size_t nFirstLineWhole = 0; // fields[0, n) end in ';' on the record's first line
+    size_t nEnd = 0;            // just past its line end; not set for a cut one
+    bool blCut = false;         // the text ends inside its quotes, or it runs on past the line cap
+    std::vector<size_t> continuations; // the starts of the lines it runs on to
+};
+
+// Reads the record that starts at nAt, a line start, running on over at most
+// nMaxLines physical lines; its fields only when blFields (finding where a
+// record ends is cheaper without). False for an empty line (no record);
+// *pRecord's nEnd is past the line either way. Outside quotes, LF ends a
+// record, and so does CR followed by LF or by the end of the text; any other
+// CR is data. Inside quotes every byte is data. A quoted field goes on,
+// unquoted, after its closing quote when anything but ';' or a line end
+// follows it (a stray quote is kept as data too).
+bool ReadRecordAt(const std::string& text, size_t nAt, size_t nMaxLines, RawRecord* pRecord,
+                  bool blFields = true)
+{
+    RawRecord& record = *pRecord;
+    record.fields.clear(); // keeping their memory for the next record
+    record.continuations.clear();
+    record.nFirstLineWhole = 0;
+    record.nEnd = 0;
+    record.blCut = false;
+    std::string field;
+    bool blInRecord = false;  // the line has something: it is a record
+    bool blFieldStart = true; // nothing of the current field read yet
+    size_t i = nAt;
+    const size_t cch = text.size();
+    while (i < cch)
+    {
+        const char ch = text[i];
+        if (ch == '"' && blFieldStart)
+        {
+            // A quoted field: up to the quote that is not doubled.
+            blInRecord = true;
+            blFieldStart = false;
+            ++i;
+            for (;;)
+            {
+                if (i >= cch)
+                {
+                    record.blCut = true;
+                    return true;
+                }
+                const char chQuoted = text[i];
+                if (chQuoted == '"')
+                {
+                    if (i + 1 < cch && text[i + 1] == '"')
+                    {
+                        if (blFields)
+                            field += '"';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                if (blFields)
+                    field += chQuoted;
+                ++i;
+                if (chQuoted == '\n' && i < cch)
+                {
+                    if (record.continuations.size() + 1 >= nMaxLines)
+                    {
+                        record.blCut = true;
+                        return true;
+                    }
+                    record.continuations.push_back(i);
+                }
+            }
+            continue;
+        }
+        const bool blLineEnd = ch == '\n' || (ch == '\r' && (i + 1 == cch || text[i + 1] == '\n'));
+        if (blLineEnd)
+        {
+            record.nEnd = i + ((ch == '\r' && i + 1 < cch) ? 2 : 1);
+            if (!blInRecord)
+                return false;
+            if (blFields)
+                record.fields.push_back(field);
+            return true;
+        }
+        blInRecord = true;
+        blFieldStart = ch == ';';
+        if (ch == ';' && blFields)
+        {
+            record.fields.push_back(field);
+            field.clear();
+            if (record.continuations.empty())
+                record.nFirstLineWhole = record.fields.size();
+        }
+        else if (blFields)
+            field += ch;
+        ++i;
+    }
+    record.nEnd = cch;
+    if (!blInRecord)
+        return false;
+    if (blFields)
+        record.fields.push_back(field);
+    return true;
+}
+
+enum class RecordSort
+{
+    None,   // no valid record of the file
+    Record, // one to take
+    Header, // one to skip
+};
+
+// Reads a file that may hold cut records, as fleet_records.h says at
+// kMaxRecordLines. sort judges a record's fields; onRecord receives each
+// record taken, in file order.
+void ReadResyncing(const std::string& text,
+                   const std::function<RecordSort(const RecordFields&)>& sort,
+                   const std::function<void(const RecordFields&)>& onRecord, size_t* pnHeaders,
+                   std::vector<DamagedRecord>* pDamaged)
+{
+    RawRecord record;
+    RawRecord alone;
+    size_t nLine = 1;
+    size_t nAt = 0;
+    while (nAt < text.size())
+    {
+        const size_t nLf = text.find('\n', nAt);
+        const size_t nNextLine = nLf == std::string::npos ? text.size() : nLf + 1;
+        // Where it ends first, then its fields: in a hostile file most
+        // records are cut, and are damaged whatever they hold.
+        if (!ReadRecordAt(text, nAt, kMaxRecordLines, &record, false))
+        {
+            nAt = nNextLine;
+            ++nLine;
+            continue;
+        }
+        RecordSort kind = RecordSort::None;
+        if (!record.blCut)
+        {
+            ReadRecordAt(text, nAt, kMaxRecordLines, &record);
+            kind = sort(record.fields);
+        }
+        // A line it runs on to that is a record of its own: this one was cut
+        // inside quotes, and swallowed it.
+        for (size_t i = 0; i < record.continuations.size() && kind != RecordSort::None; ++i)
+            if (ReadRecordAt(text, record.continuations[i], kMaxRecordLines, &alone, false) &&
+                !alone.blCut &&
+                (ReadRecordAt(text, record.continuations[i], kMaxRecordLines, &alone),
+                 sort(alone.fields) != RecordSort::None))
+                kind = RecordSort::None;
+        if (kind == RecordSort::None)
+        {
+            if (record.blCut) // its first line's fields
+                ReadRecordAt(text, nAt, 1, &record);
+            record.fields.resize(record.nFirstLineWhole);
+            pDamaged->push_back({nLine, std::move(record.fields)});
+            nAt = nNextLine;
+            ++nLine;
+            continue;
+        }
+        if (kind == RecordSort::Header)
+            ++*pnHeaders;
+        else
+            onRecord(record.fields);
+        nLine += 1 + record.continuations.size();
+        nAt = record.nEnd;
+    }
+}
+
+// What a journal record's checksum covers: its first 16 fields as written,
+// without the line end.
+std::string JournalLine(const RecordFields& fields)
+{
+    std::string line = FormatRecord(RecordFields(fields.begin(), fields.begin() + kJChecksum));
+    line.resize(line.size() - 2);
+    return line;
+}
+
+std::string JournalChecksum(const RecordFields& fields)
+{
+    const uint32_t dwCrc = Crc32(JournalLine(fields));
+    std::string hex;
+    for (int nShift = 24; nShift >= 0; nShift -= 8)
+        hex += HexByte(static_cast<uint8_t>(dwCrc >> nShift));
+    return hex;
+}
+
 } // namespace
 
 std::string FormatRecord(const RecordFields& fields)
@@ -107,77 +276,17 @@ std::string FormatRecord(const RecordFields& fields)
     return line + "\r\n";
 }
 
-// Outside quotes, LF ends a record, and so does CR followed by LF or by the
-// end of the text; any other CR is data. Inside quotes every byte is data. A
-// quoted field goes on, unquoted, after its closing quote when anything but
-// ';' or a line end follows it (a stray quote is kept as data too).
 bool ParseRecords(const std::string& text, std::vector<RecordFields>* pRecords)
 {
     pRecords->clear();
-    RecordFields record;
-    std::string field;
-    bool blInRecord = false;  // the current line has something: it is a record
-    bool blFieldStart = true; // nothing of the current field read yet
-    size_t i = 0;
-    const size_t cch = text.size();
-    while (i < cch)
+    RawRecord record;
+    for (size_t nAt = 0; nAt < text.size(); nAt = record.nEnd)
     {
-        const char ch = text[i];
-        if (ch == '"' && blFieldStart)
-        {
-            // A quoted field: up to the quote that is not doubled.
-            blInRecord = true;
-            blFieldStart = false;
-            ++i;
-            for (;;)
-            {
-                if (i >= cch)
-                    return false; // cut inside the quotes: this record is lost
-                if (text[i] == '"')
-                {
-                    if (i + 1 < cch && text[i + 1] == '"')
-                    {
-                        field += '"';
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                field += text[i++];
-            }
+        if (!ReadRecordAt(text, nAt, SIZE_MAX, &record))
             continue;
-        }
-        const bool blLineEnd = ch == '\n' || (ch == '\r' && (i + 1 == cch || text[i + 1] == '\n'));
-        if (blLineEnd)
-        {
-            i += (ch == '\r' && i + 1 < cch) ? 2 : 1;
-            if (blInRecord)
-            {
-                record.push_back(field);
-                pRecords->push_back(record);
-            }
-            record.clear();
-            field.clear();
-            blInRecord = false;
-            blFieldStart = true;
-            continue;
-        }
-        blInRecord = true;
-        blFieldStart = ch == ';';
-        if (ch == ';')
-        {
-            record.push_back(field);
-            field.clear();
-        }
-        else
-            field += ch;
-        ++i;
-    }
-    if (blInRecord)
-    {
-        record.push_back(field);
-        pRecords->push_back(record);
+        if (record.blCut)
+            return false; // cut inside the quotes: this record is lost
+        pRecords->push_back(std::move(record.fields));
     }
     return true;
 }
@@ -240,12 +349,18 @@ std::string FormatJournalRecord(const JournalRecord& record)
     fields[kJReadBack] = OptionalByte(record.blHaveReadBack, record.bReadBack);
     fields[kJExitCode] = std::to_string(record.nExitCode);
     fields[kJReason] = record.reason;
+    fields[kJChecksum] = JournalChecksum(fields);
     return FormatRecord(fields);
 }
 
 bool JournalRecordFromFields(const RecordFields& fields, JournalRecord* pRecord)
 {
-    if (fields.size() != kJFieldCount)
+    if (fields.size() != kJFieldCount && fields.size() != kJLegacyFieldCount)
+        return false;
+    uint32_t dwChecksum = 0;
+    if (fields.size() == kJFieldCount &&
+        (fields[kJChecksum].size() != 8 || !ParseHexField(fields[kJChecksum], 8, &dwChecksum) ||
+         dwChecksum != Crc32(JournalLine(fields))))
         return false;
     JournalRecord record;
     if (fields[kJKind] == kKindIntent)
@@ -274,4 +389,61 @@ bool JournalRecordFromFields(const RecordFields& fields, JournalRecord* pRecord)
     record.reason = fields[kJReason];
     *pRecord = record;
     return true;
+}
+
+uint32_t Crc32(const std::string& text)
+{
+    uint32_t dwCrc = 0xFFFFFFFF;
+    for (char ch : text)
+    {
+        dwCrc ^= static_cast<uint8_t>(ch);
+        for (int nBit = 0; nBit < 8; ++nBit)
+            dwCrc = (dwCrc >> 1) ^ (0xEDB88320u & (0u - (dwCrc & 1u)));
+    }
+    return ~dwCrc;
+}
+
+JournalContents ReadJournal(const std::string& text)
+{
+    JournalContents contents;
+    size_t nHeaders = 0;
+    bool blChecksummed = false; // a record with a checksum has been taken
+    JournalRecord record;
+    ReadResyncing(
+        text,
+        [&](const RecordFields& fields)
+        {
+            const bool blTaken = JournalRecordFromFields(fields, &record) &&
+                                 !(blChecksummed && fields.size() == kJLegacyFieldCount);
+            return blTaken ? RecordSort::Record : RecordSort::None;
+        },
+        [&](const RecordFields& fields)
+        {
+            JournalRecordFromFields(fields, &record);
+            blChecksummed = blChecksummed || fields.size() == kJFieldCount;
+            contents.records.push_back(record);
+        },
+        &nHeaders, &contents.damaged);
+    return contents;
+}
+
+LogContents ReadLog(const std::string& text)
+{
+    LogContents contents;
+    LogEntry entry;
+    ReadResyncing(
+        text,
+        [&](const RecordFields& fields)
+        {
+            if (LogEntryFromRecord(fields, &entry))
+                return RecordSort::Record;
+            return IsLogHeader(fields) ? RecordSort::Header : RecordSort::None;
+        },
+        [&](const RecordFields& fields)
+        {
+            LogEntryFromRecord(fields, &entry);
+            contents.entries.push_back(entry);
+        },
+        &contents.nHeaders, &contents.damaged);
+    return contents;
 }

@@ -25,7 +25,29 @@ std::string FormatRecord(const RecordFields& fields);
 // data. A quoted field may hold line ends. Returns false when the text ends
 // inside a quoted field (a record cut off): the records before it are kept in
 // *pRecords, the cut one is not. Every record holds at least one field.
+// ReadJournal and ReadLog below read the program's files; this reads any text.
 bool ParseRecords(const std::string& text, std::vector<RecordFields>* pRecords);
+
+// A record the file's reader could not take: cut by a power loss or a short
+// write, glued to the next one, or no record of that file at all.
+struct DamagedRecord
+{
+    size_t nLine = 0;    // its first physical line, 1-based
+    RecordFields fields; // the fields of that line read whole: those followed by ';'
+};
+
+// How ReadJournal and ReadLog find the records of a file that may hold cut
+// ones. Records are read from a line start, as ParseRecords reads them. A
+// record that is no valid record of the file is damaged, and reading goes on
+// at the next physical line (after the next LF) from the damaged record's
+// first line: a cut line never swallows the lines after it. A record that
+// runs over several lines (a quoted field holding a line end) is taken only
+// when none of the lines it runs on to, read on its own from its start, is a
+// valid record of the file: a cut quoted field that swallowed the next
+// records is so told from a field that really holds a line break. A record
+// that runs on past kMaxRecordLines physical lines, or to the end of the text
+// inside quotes, is damaged; the cap keeps a hostile file's reading linear.
+constexpr size_t kMaxRecordLines = 64;
 
 // ---- The central log: one line per run, for people and for `report` ----
 
@@ -61,6 +83,18 @@ std::string FormatLogEntry(const LogEntry& entry);
 bool LogEntryFromRecord(const RecordFields& fields, LogEntry* pEntry);
 bool IsLogHeader(const RecordFields& fields);
 
+struct LogContents
+{
+    std::vector<LogEntry> entries; // in file order
+    size_t nHeaders = 0;           // header lines, wherever they stand
+    std::vector<DamagedRecord> damaged;
+};
+
+// A central log read as the note at kMaxRecordLines says: a valid entry is a
+// record LogEntryFromRecord takes; header lines are skipped and counted, and
+// a line that is one also ends a record that would run on over it.
+LogContents ReadLog(const std::string& text);
+
 // ---- The PC's journal: the source of truth for undo ----
 
 enum class JournalKind
@@ -95,18 +129,63 @@ struct JournalRecord
     std::string reason;
 };
 
-// The journal record's fields, 16 of them, every record the same whatever
+// The journal record's fields in order.
+enum JournalField
+{
+    kJKind,
+    kJTime,
+    kJRun,
+    kJCommand,
+    kJName,
+    kJGuid,
+    kJOffset,
+    kJData,
+    kJOld,
+    kJNew,
+    kJUndoes,
+    kJBackup,
+    kJOutcome,
+    kJReadBack,
+    kJExitCode,
+    kJReason,
+    kJChecksum,
+    kJFieldCount,
+    kJLegacyFieldCount = kJChecksum // journals written before the checksum
+};
+
+// The journal record's fields, 17 of them, every record the same whatever
 // its kind:
 //   kind;time;run;command;name;guid;offset;data;old;new;undoes;backup;
-//   outcome;read back;exit code;reason
+//   outcome;read back;exit code;reason;checksum
 // kind is INTENT or OUTCOME; offset upper-case hexadecimal without leading
 // zeros; data two upper-case digits; old, new and read back two upper-case
 // digits or empty when not present; exit code decimal, '-' for a negative
-// one. An outcome record repeats the run's command, NAME, GUID, OFFSET and
-// DATA (ChooseUndo matches outcomes to the setting by them).
+// one. An outcome record repeats the run's command, NAME, GUID, OFFSET, DATA,
+// old, new, undoes and backup (ChooseUndo matches it to its intent by them).
+// checksum is the CRC-32 (that of zip and PNG) of the record's first 16
+// fields as FormatRecord writes them, without the line end, in 8 upper-case
+// hexadecimal digits: a record cut short or glued to the next one fails it.
+// Journals written before the checksum hold records of the first 16 fields
+// alone; they are still read.
 std::string FormatJournalRecord(const JournalRecord& record);
 // False for a record that is not a journal record of this format (wrong field
-// count, unknown kind, malformed offset, byte or exit code). Read strictly:
-// offset 1 to 8 hexadecimal digits, each byte exactly two, exit code without
-// '+' or leading zeros; hexadecimal digits may be of either case.
+// count, unknown kind, malformed offset, byte or exit code, a checksum that
+// does not match). Read strictly: offset 1 to 8 hexadecimal digits, each byte
+// exactly two, the checksum exactly eight, exit code without '+' or leading
+// zeros; hexadecimal digits may be of either case.
 bool JournalRecordFromFields(const RecordFields& fields, JournalRecord* pRecord);
+
+// CRC-32 (reflected polynomial 0xEDB88320, as zip, PNG and Ethernet use).
+uint32_t Crc32(const std::string& text);
+
+struct JournalContents
+{
+    std::vector<JournalRecord> records; // in file order
+    std::vector<DamagedRecord> damaged;
+};
+
+// A journal read as the note at kMaxRecordLines says: a valid record is one
+// JournalRecordFromFields takes, except that a record without a checksum
+// after one with it is damaged (this program writes no such record: it is a
+// checksummed record cut right before its checksum).
+JournalContents ReadJournal(const std::string& text);

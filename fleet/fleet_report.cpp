@@ -3,6 +3,7 @@
 #include "fleet_args.h"
 #include "fleet_outcomes.h"
 
+#include <cstdint>
 #include <map>
 
 namespace
@@ -51,8 +52,10 @@ using ReasonPcs = std::map<std::string, std::vector<std::string>>;
 
 struct Setting
 {
-    std::string name, guid, offset, data;       // as shown: the first entry's, canonical numbers
-    std::map<std::string, size_t> lastRun;      // lower-case computer name -> entry index
+    std::string name, guid, offset, data;  // as shown: the first entry's, canonical numbers
+    std::map<std::string, size_t> lastRun; // lower-case computer name -> entry index
+    // lower-case computer name -> file -> its last entry there
+    std::map<std::string, std::map<size_t, size_t>> lastInFile;
     std::map<std::string, ReasonPcs> byOutcome; // upper-case outcome word -> reasons
 };
 
@@ -96,13 +99,24 @@ Report BuildReport(const ReportInput& input)
             added.data = data;
         }
         Setting& setting = report.settings[found->second];
-        // The latest time wins; on equal times the entry read later.
-        auto inserted = setting.lastRun.emplace(AsciiLower(entry[kLogComputer]), i);
-        if (!inserted.second && entry[kLogTime] >= input.entries[inserted.first->second][kLogTime])
-            inserted.first->second = i;
+        const size_t nFile = i < input.entryFiles.size() ? input.entryFiles[i] : SIZE_MAX;
+        setting.lastInFile[AsciiLower(entry[kLogComputer])][nFile] = i;
     }
     for (Setting& setting : report.settings)
     {
+        // Between files the latest time wins; on equal times the entry read later.
+        for (const auto& pc : setting.lastInFile)
+        {
+            size_t nLast = pc.second.begin()->second;
+            for (const auto& file : pc.second)
+            {
+                const std::string& time = input.entries[file.second][kLogTime];
+                const std::string& lastTime = input.entries[nLast][kLogTime];
+                if (time > lastTime || (time == lastTime && file.second > nLast))
+                    nLast = file.second;
+            }
+            setting.lastRun[pc.first] = nLast;
+        }
         report.nPcs += setting.lastRun.size();
         for (const auto& pc : setting.lastRun)
         {
@@ -156,8 +170,13 @@ std::vector<std::string> OutcomeOrder(const Setting& setting)
     return order;
 }
 
-std::string CsvField(const std::string& field)
+// A cell as text a spreadsheet shows, never runs: one that would start a
+// formula gets a leading '\''.
+std::string CsvField(const std::string& cell)
 {
+    const std::string field =
+        !cell.empty() && std::string("=+-@\t\r").find(cell[0]) != std::string::npos ? "'" + cell
+                                                                                    : cell;
     if (field.find_first_of(",\"\r\n") == std::string::npos)
         return field;
     std::string quoted = "\"";
@@ -219,8 +238,8 @@ std::string FormatReportText(const ReportInput& input)
     if (input.nUnreadableLines != 0 || !input.unreadableFiles.empty())
     {
         text += "\nLines that are no log entries: " + std::to_string(input.nUnreadableLines) +
-                "\nFiles that could not be read or were cut off: " +
-                std::to_string(input.unreadableFiles.size()) + "\n";
+                "\nFiles that could not be read: " + std::to_string(input.unreadableFiles.size()) +
+                "\n";
         for (const std::string& file : input.unreadableFiles)
             text += "    " + Shown(file) + "\n";
     }
@@ -251,4 +270,15 @@ std::string FormatReportCsv(const ReportInput& input)
         }
     }
     return csv;
+}
+
+void AddLogFile(const LogContents& log, ReportInput* pInput)
+{
+    for (const LogEntry& entry : log.entries)
+    {
+        pInput->entries.push_back(entry);
+        pInput->entryFiles.push_back(pInput->nFiles);
+    }
+    pInput->nUnreadableLines += log.damaged.size();
+    ++pInput->nFiles;
 }

@@ -9,13 +9,23 @@
 
 struct ReportInput
 {
-    std::vector<LogEntry> entries;            // in the order read: file by file, line by line
-    size_t nUnreadableLines = 0;              // records that are not log entries (headers excluded)
-    std::vector<std::string> unreadableFiles; // files that could not be read or were cut off
+    std::vector<LogEntry> entries; // in the order read: file by file, line by line
+    // The file each entry was read from, by index; entries beyond its end
+    // count as one file of their own.
+    std::vector<size_t> entryFiles;
+    size_t nFiles = 0;                        // files added by AddLogFile
+    size_t nUnreadableLines = 0;              // damaged records (headers are none)
+    std::vector<std::string> unreadableFiles; // files that could not be read
 };
 
-// A PC's last run of a setting is its entry with the latest time (ISO 8601
-// UTC compares as text); on equal times the one read later. Settings are told
+// Adds a log file as ReadLog read it, as the next file.
+void AddLogFile(const LogContents& log, ReportInput* pInput);
+
+// A PC's last run of a setting is its last entry in the file it was appended
+// to, whatever its time (a clock reset before time sync must not hide a later
+// run). Between files, times decide: of the PC's last entries in each file,
+// the one with the latest time (ISO 8601 UTC compares as text); on equal
+// times the one read later. Settings are told
 // apart by NAME exactly, GUID without regard to case, OFFSET and DATA by value.
 // OFFSET and DATA are read as hexadecimal of either case with any leading
 // zeros; text that is no such number is compared as it is. Computers are
@@ -36,5 +46,7 @@ std::string FormatReportText(const ReportInput& input);
 // name,guid,offset,data,outcome,reason,pcs,computers
 // one row per setting, outcome and reason that has PCs, outcomes in the text
 // form's order and reasons alphabetically; computers (as in their last run)
-// joined by spaces. The unreadable lines and files are not in the CSV.
+// joined by spaces. Any PC can write the logs: a cell that begins with '=',
+// '+', '-', '@', a tab or a CR, which a spreadsheet would take for a formula,
+// begins with '\'' instead. The unreadable lines and files are not in the CSV.
 std::string FormatReportCsv(const ReportInput& input);

@@ -1015,7 +1015,7 @@ class FleetProgramTests(E2ECase):
         ("undo Setup @GUID 9 1", 0, "RESULT=UNDONE EXIT=0 OLD=01 NEW=00 READ=00 REASON=", "9=0"),
         ("undo Setup @GUID 9 1", 0, "RESULT=UNCHANGED EXIT=0 OLD=00 NEW=00 READ= REASON=", None),
         ("@POKE=9:1 undo Setup @GUID 9 1 --reboot-code 3010 --log @LOGS", 0,
-         "RESULT=UNCHANGED EXIT=0 OLD=01 NEW= READ= REASON=", None),
+         "RESULT=UNCHANGED EXIT=0 OLD=01 NEW=00 READ= REASON=", None),
         # ... but a newer change to DATA is a change of its own.
         ("@POKE=9:0 set Setup @GUID 9 1", 0,
          "RESULT=CHANGED EXIT=0 OLD=00 NEW=01 READ=01 REASON=", "9=1"),

@@ -13,7 +13,9 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,6 +31,15 @@ bool Parse(std::vector<std::string> args, FleetRequest* pRequest, std::string* p
     for (const std::string& arg : args)
         argv.push_back(arg.c_str());
     return ParseFleetArgs(static_cast<int>(argv.size()), argv.data(), pRequest, pError);
+}
+
+LogEntry LogRun(const char* pszTime, const char* pszPc, const char* pszOutcome,
+                const char* pszReason, const char* pszExit = "0", const char* pszOffset = "1A",
+                const char* pszData = "05", const char* pszGuid = kGuid,
+                const char* pszCommand = "set")
+{
+    return {pszTime, pszPc, "r",        pszCommand, "Setup",   pszGuid, pszOffset, pszData,
+            "",      "",    pszOutcome, pszExit,    pszReason, "",      ""};
 }
 
 } // namespace
@@ -251,30 +262,205 @@ TEST(FleetJournal, RecordsRoundTripAndMalformedAreRefused)
         EXPECT_EQ(back.bReadBack, record.bReadBack);
         EXPECT_EQ(back.nExitCode, record.nExitCode);
     }
+    // The checksums as zlib's crc32 computes them.
     EXPECT_EQ(FormatJournalRecord(outcome), "OUTCOME;;;;;;0;00;;;;;FAILED;7E;-2147483648;"
-                                            "WRITE-ERROR-5\r\n");
+                                            "WRITE-ERROR-5;E40A90A5\r\n");
+    EXPECT_EQ(Crc32("123456789"), 0xCBF43926u);
 
+    // Written before the checksum (16 fields), and with it.
     const RecordFields good = {"INTENT", "t",  "r", "set", "n", kGuid, "1a", "0f",
                                "",       "0F", "",  "",    "",  "",    "-1", ""};
+    RecordFields checked = good;
+    checked.push_back("DFD3C823");
     JournalRecord back;
     EXPECT_TRUE(JournalRecordFromFields(good, &back));
+    EXPECT_TRUE(JournalRecordFromFields(checked, &back));
+    checked[kJChecksum] = "dfd3c823";
+    EXPECT_TRUE(JournalRecordFromFields(checked, &back));
     const struct
     {
         size_t nField;
         const char* pszValue;
-    } bad[] = {{0, "intent"}, {0, ""},    {6, ""},    {6, "123456789"}, {6, "0x1"},
-               {7, "F"},      {7, ""},    {8, "1"},   {9, "123"},       {13, "G0"},
-               {14, ""},      {14, "+1"}, {14, "01"}, {14, "-0"},       {14, "2147483648"},
-               {14, "1 "}};
+        bool blChecked; // changed in the record with a checksum
+    } bad[] = {{0, "intent", false},    {0, "", false},         {6, "", false},
+               {6, "123456789", false}, {6, "0x1", false},      {7, "F", false},
+               {7, "", false},          {8, "1", false},        {9, "123", false},
+               {13, "G0", false},       {14, "", false},        {14, "+1", false},
+               {14, "01", false},       {14, "-0", false},      {14, "2147483648", false},
+               {14, "1 ", false},       {16, "", true},         {16, "DFD3C82", true},
+               {16, "0DFD3C823", true}, {16, "DFD3C824", true}, {4, "m", true},
+               {15, "X", true}};
     for (const auto& row : bad)
     {
-        RecordFields fields = good;
+        RecordFields fields = row.blChecked ? checked : good;
         fields[row.nField] = row.pszValue;
         EXPECT_FALSE(JournalRecordFromFields(fields, &back)) << row.nField << " " << row.pszValue;
     }
-    RecordFields longer = good;
-    longer.push_back("");
-    EXPECT_FALSE(JournalRecordFromFields(longer, &back));
+    checked.push_back("");
+    EXPECT_FALSE(JournalRecordFromFields(checked, &back));
+}
+
+// ---- Reading files that hold cut records ----
+
+namespace
+{
+
+// An intent of run `run`, set 1A to 01 over 00, as its journal line.
+std::string JournalLine(const std::string& run, const std::string& name = "Setup")
+{
+    JournalRecord r;
+    r.kind = JournalKind::Intent;
+    r.time = "2026-12-09T10:00:00Z";
+    r.run = run;
+    r.command = "set";
+    r.name = name;
+    r.guid = kGuid;
+    r.dwOffset = 0x1A;
+    r.bData = 0x01;
+    r.blHaveOld = r.blHaveNew = true;
+    r.bNew = 0x01;
+    return FormatJournalRecord(r);
+}
+
+// The same as written before the checksum.
+std::string LegacyLine(const std::string& run, const std::string& name = "Setup")
+{
+    const std::string line = JournalLine(run, name);
+    return line.substr(0, line.size() - 11) + "\r\n"; // without ";<checksum>"
+}
+
+// A central log line of PC `pc`; its messages field is quoted, as a CHANGED
+// run's is.
+std::string
+LogLine(const char* pszPc,
+        const char* pszMessages = "The byte holds 00. / Written; the byte reads back 05.")
+{
+    LogEntry entry = LogRun("2026-12-09T10:00:00Z", pszPc, "CHANGED", "");
+    entry[kLogMessages] = pszMessages;
+    return FormatLogEntry(entry);
+}
+
+// The line without its last cchDrop bytes, as a power loss leaves it; or
+// cut right before the first `at` in it.
+std::string Cut(const std::string& line, size_t cchDrop)
+{
+    return line.substr(0, line.size() - cchDrop);
+}
+
+std::string CutBefore(const std::string& line, const char* pszAt)
+{
+    return line.substr(0, line.find(pszAt));
+}
+
+} // namespace
+
+TEST(FleetRecords, ReadRowsResumeAfterACutRecord)
+{
+    const std::string a = JournalLine("a");
+    std::string flipped = JournalLine("a");
+    flipped[flipped.find("Setup")] = 's';
+    const std::string header = FormatLogHeader();
+    const std::string cutPc1 = CutBefore(LogLine("PC1"), "Written;"); // inside its messages
+    const char* const kQuoted = "NAME \"x\" holds 00.";               // quoted, without ';'
+    std::string tall = "x"; // a NAME of 63 line breaks: a record of 64 lines
+    for (int i = 0; i < 63; ++i)
+        tall += "\nx";
+    std::string taller; // one more: each of its 65 lines is damaged
+    for (int nLine = 1; nLine <= 65; ++nLine)
+        taller += " " + std::to_string(nLine);
+    const struct
+    {
+        const char* pszWhat;
+        bool blLog;
+        std::string text;
+        const char* pszTaken; // journal: the records' runs; log: the entries' computers
+        std::string damagedLines;
+        size_t nHeaders;
+    } rows[] = {
+        {"whole records", false, a + JournalLine("b"), " a b", "", 0},
+        {"blank lines", false, "\r\n\n" + a + "\r\n", " a", "", 0},
+        {"written before the checksum", false, LegacyLine("b") + a, " b a", "", 0},
+        {"no checksum after a checksum: cut before it", false, a + LegacyLine("b"), " a", " 2", 0},
+        {"a cut line glued to the next record", false, Cut(a, 12) + JournalLine("b") + a, " a",
+         " 1", 0},
+        {"a cut line with the line end the writer adds", false,
+         Cut(a, 12) + "\r\n" + JournalLine("b"), " b", " 1", 0},
+        {"cut at the end", false, a + Cut(JournalLine("b"), 40), " a", " 2", 0},
+        {"a changed byte fails the checksum", false, flipped + JournalLine("b"), " b", " 1", 0},
+        {"a NAME holding a line break", false,
+         JournalLine("a", "Se\r\ntup") + JournalLine("b") + Cut(a, 3), " a b", " 4", 0},
+        {"a cut quoted NAME swallows the rest", false,
+         CutBefore(JournalLine("a", "Se;tup"), "tup") + "\r\n" + JournalLine("b") +
+             JournalLine("c"),
+         " b c", " 1", 0},
+        // Read whole, the cut record and the one it swallowed make a valid one.
+        {"a cut quoted NAME swallows a record", false,
+         CutBefore(LegacyLine("a", "Se\"tup"), "tup") + "\r\n" + LegacyLine("b", "Se\"tup"), " b",
+         " 1", 0},
+        {"a record of 64 lines", false, JournalLine("a", tall) + JournalLine("b"), " a b", "", 0},
+        {"a record of 65 lines", false, JournalLine("a", tall + "\nx"), "", taller, 0},
+        {"headers anywhere", true, header + LogLine("PC1") + header + LogLine("PC2"), " PC1 PC2",
+         "", 2},
+        {"a header with a byte order mark", true, "\xEF\xBB\xBF" + header + LogLine("PC1"), " PC1",
+         "", 1},
+        {"a cut quoted messages field, then whole lines", true,
+         header + cutPc1 + "\r\n" + LogLine("PC2") + LogLine("PC3"), " PC2 PC3", " 2", 1},
+        {"the same glued to the next line", true, header + cutPc1 + LogLine("PC2") + LogLine("PC3"),
+         " PC3", " 2", 1},
+        {"the same swallowing a whole entry", true,
+         CutBefore(LogLine("PC1", kQuoted), "holds") + "\r\n" + LogLine("PC2", kQuoted), " PC2",
+         " 1", 0},
+        // Line 3 closes line 1's quotes; only the header shows the cut.
+        {"a header ends a cut quoted field", true,
+         CutBefore(LogLine("PC1", kQuoted), "holds") + "\r\n" + header + "\" x;\r\n" +
+             LogLine("PC2"),
+         " PC2", " 1 3", 1},
+        {"a line of too few fields", true, header + "a;b\r\n" + LogLine("PC1"), " PC1", " 2", 1},
+    };
+    for (const auto& row : rows)
+    {
+        std::string taken;
+        std::string damagedLines;
+        size_t nHeaders = 0;
+        std::vector<DamagedRecord> damaged;
+        if (row.blLog)
+        {
+            const LogContents log = ReadLog(row.text);
+            for (const LogEntry& entry : log.entries)
+                taken += " " + entry[kLogComputer];
+            damaged = log.damaged;
+            nHeaders = log.nHeaders;
+        }
+        else
+        {
+            const JournalContents journal = ReadJournal(row.text);
+            for (const JournalRecord& record : journal.records)
+                taken += " " + record.run;
+            damaged = journal.damaged;
+        }
+        for (const DamagedRecord& record : damaged)
+            damagedLines += " " + std::to_string(record.nLine);
+        EXPECT_EQ(taken, row.pszTaken) << row.pszWhat;
+        EXPECT_EQ(damagedLines, row.damagedLines) << row.pszWhat;
+        EXPECT_EQ(nHeaders, row.nHeaders) << row.pszWhat;
+    }
+
+    // A damaged record keeps the fields of its first line that end in ';':
+    // here the cut one's, then those of the record glued to it.
+    const JournalContents glued = ReadJournal(Cut(a, 12) + JournalLine("b"));
+    ASSERT_EQ(glued.damaged.size(), 1u);
+    const RecordFields& fields = glued.damaged[0].fields;
+    ASSERT_EQ(fields.size(), 14u + 16u);
+    EXPECT_EQ(fields[kJRun], "a");
+    EXPECT_EQ(fields[kJName], "Setup");
+    EXPECT_EQ(fields[kJOffset], "1A");
+    EXPECT_EQ(fields[14], "0INTENT");
+    EXPECT_EQ(fields[14 + kJRun], "b");
+    // The NAME's quoted field is not whole on the first line.
+    const JournalContents quoted = ReadJournal(CutBefore(JournalLine("a", "Se;tup"), "tup"));
+    ASSERT_EQ(quoted.damaged.size(), 1u);
+    EXPECT_EQ(quoted.damaged[0].fields,
+              (RecordFields{"INTENT", "2026-12-09T10:00:00Z", "a", "set"}));
 }
 
 // ---- Undo choice ----
@@ -282,45 +468,88 @@ TEST(FleetJournal, RecordsRoundTripAndMalformedAreRefused)
 namespace
 {
 
-// A journal in short: records separated by ", ", each "I RUN COMMAND DATA OLD>NEW" (an
-// intent) or "O RUN COMMAND DATA OUTCOME [REASON]", bytes in hexadecimal.
-std::vector<JournalRecord> Journal(const std::string& text, const char* pszName = "Setup",
-                                   const char* pszGuid = kGuid, uint32_t dwOffset = 0x1A)
+// A journal in short, as its file: records separated by ", ", each
+// "I RUN COMMAND DATA OLD>NEW" (an intent) or "O RUN COMMAND DATA OUTCOME
+// [REASON]" (an outcome, repeating its run's intent as the program writes
+// it), bytes in hexadecimal, each record's time "T" and its run. COMMAND
+// "undo:RUN" takes back RUN; "set@7" works on OFFSET 7, not 1A. More words:
+// OLD>NEW in an outcome differs from its intent (either may be left out: not
+// present), name=N and guid=G differ from the journal's, =XX is a read-back value,
+// cutN drops the record's last N bytes and keepN keeps its first N (cut by a
+// power loss: the next record is glued to it), eol adds the line end that the
+// writer puts after a cut record.
+JournalContents Journal(const std::string& text, const char* pszName = "Setup",
+                        const char* pszGuid = kGuid, uint32_t dwOffset = 0x1A)
 {
-    std::vector<JournalRecord> records;
-    std::vector<RecordFields> lines;
-    std::string spaced = text;
-    for (char& ch : spaced)
-        ch = ch == ' ' ? ';' : ch == ',' ? '\n' : ch;
-    EXPECT_TRUE(ParseRecords(spaced, &lines));
-    for (RecordFields words : lines)
+    auto hex = [](const std::string& digits)
+    { return static_cast<uint8_t>(std::stoul(digits, nullptr, 16)); };
+    std::map<std::string, JournalRecord> intents;
+    std::string file;
+    size_t nAt = 0;
+    while (nAt < text.size())
     {
-        if (words[0].empty())
-            words.erase(words.begin()); // the space after the comma
-        words.resize(6);
+        size_t nEnd = text.find(", ", nAt);
+        nEnd = nEnd == std::string::npos ? text.size() : nEnd;
+        std::istringstream in(text.substr(nAt, nEnd - nAt));
+        nAt = nEnd + 2;
+        std::string kind, command, data, word;
         JournalRecord r;
-        r.kind = words[0] == "I" ? JournalKind::Intent : JournalKind::Outcome;
-        r.run = words[1];
-        r.command = words[2];
+        in >> kind >> r.run >> command >> data;
+        r.kind = kind == "I" ? JournalKind::Intent : JournalKind::Outcome;
+        if (r.kind == JournalKind::Outcome && intents.count(r.run) != 0)
+            r = intents[r.run];
+        r.kind = kind == "I" ? JournalKind::Intent : JournalKind::Outcome;
+        r.time = "T" + r.run;
         r.name = pszName;
         r.guid = pszGuid;
         r.dwOffset = dwOffset;
-        r.bData = static_cast<uint8_t>(std::stoul(words[3], nullptr, 16));
+        const size_t nAtSign = command.find('@');
+        if (nAtSign != std::string::npos)
+            r.dwOffset = hex(command.substr(nAtSign + 1));
+        r.command = command.substr(0, std::min(command.find(':'), nAtSign));
+        if (command.find(':') != std::string::npos)
+            r.undoes = command.substr(command.find(':') + 1, nAtSign - command.find(':') - 1);
+        r.bData = hex(data);
+        if (r.kind == JournalKind::Outcome)
+            in >> r.outcome;
+        std::string cut;
+        bool blEol = false;
+        while (in >> word)
+        {
+            if (word.find('>') != std::string::npos)
+            {
+                const std::string newValue = word.substr(word.find('>') + 1);
+                r.blHaveOld = word[0] != '>';
+                r.bOld = r.blHaveOld ? hex(word) : 0;
+                r.blHaveNew = !newValue.empty();
+                r.bNew = r.blHaveNew ? hex(newValue) : 0;
+            }
+            else if (word.compare(0, 5, "name=") == 0)
+                r.name = word.substr(5);
+            else if (word.compare(0, 5, "guid=") == 0)
+                r.guid = word.substr(5);
+            else if (word[0] == '=')
+            {
+                r.blHaveReadBack = true;
+                r.bReadBack = hex(word.substr(1));
+            }
+            else if (word.compare(0, 3, "cut") == 0 || word.compare(0, 4, "keep") == 0)
+                cut = word;
+            else if (word == "eol")
+                blEol = true;
+            else
+                r.reason = word;
+        }
         if (r.kind == JournalKind::Intent)
-        {
-            r.blHaveOld = r.blHaveNew = true;
-            r.bOld = static_cast<uint8_t>(std::stoul(words[4], nullptr, 16));
-            r.bNew = static_cast<uint8_t>(
-                std::stoul(words[4].substr(words[4].find('>') + 1), nullptr, 16));
-        }
-        else
-        {
-            r.outcome = words[4];
-            r.reason = words[5];
-        }
-        records.push_back(r);
+            intents[r.run] = r;
+        std::string line = FormatJournalRecord(r);
+        if (cut[0] == 'c')
+            line.resize(line.size() - std::stoul(cut.substr(3)));
+        else if (cut[0] == 'k')
+            line.resize(std::stoul(cut.substr(4)));
+        file += line + (blEol ? "\r\n" : "");
     }
-    return records;
+    return ReadJournal(file);
 }
 
 } // namespace
@@ -331,8 +560,19 @@ TEST(FleetUndo, ScenarioRows)
     // Original 00; set 01 (00->01, CHANGED); set 02 (01->02, CHANGED); then undo 02 (02->01).
     const std::string base =
         "I s1 set 1 0>1, O s1 set 1 CHANGED, I s2 set 2 1>2, O s2 set 2 CHANGED";
-    const std::string undone = base + ", I u1 undo 2 2>1, O u1 undo 2 UNDONE";
+    const std::string undone = base + ", I u1 undo:s2 2 2>1, O u1 undo:s2 2 UNDONE";
     const std::string set1 = "I s1 set 1 0>1, ";
+    // The issue's reproductions: set 02 (00->02), set 01 (02->01), a cut intent
+    // line, set 02 (01->02); and a cut outcome line, set 01 (CHANGED), set 01
+    // (UNCHANGED). The cut record names this byte or offset 7; the next record
+    // is glued to it (as before the writer put a line end first) or not.
+    const std::string twice = "I s1 set 2 0>2, O s1 set 2 CHANGED, I s2 set 1 2>1, O s2 set 1 "
+                              "CHANGED, I c set";
+    const std::string again = " 2 1>2 cut12";
+    const std::string s3 = ", I s3 set 2 1>2, O s3 set 2 CHANGED";
+    const std::string cutOutcome = "O p set";
+    const std::string s1s2 = " 1 CHANGED cut12";
+    const std::string set1Twice = ", I s1 set 1 0>1, O s1 set 1 CHANGED, O s2 set 1 UNCHANGED";
     const struct
     {
         const char* pszWhat;
@@ -342,27 +582,112 @@ TEST(FleetUndo, ScenarioRows)
         const char* pszRun;
         int nOld;
         bool blInterrupted;
+        size_t nLine;           // Damaged: the damaged record's line
+        const char* pszUndoRun; // TakenBack: the undo run named (its time is "T" and the run)
     } rows[] = {
-        {"undo 02", base, 2, K::Change, "s2", 1, false},
-        {"undo 02 again after undo 02", undone, 2, K::Change, "s2", 1, false},
-        {"and a third time", undone + ", O u2 undo 2 UNCHANGED", 2, K::Change, "s2", 1, false},
-        {"undo 01", undone, 1, K::Change, "s1", 0, false},
-        {"undo 03: never set", base, 3, K::NoRecord, "", 0, false},
-        {"empty journal", "", 1, K::NoRecord, "", 0, false},
-        {"interrupted set", "I s1 set 1 0>1", 1, K::Change, "s1", 0, true},
+        {"undo 02", base, 2, K::Change, "s2", 1, false, 0, ""},
+        {"undo 02 again after undo 02", undone, 2, K::TakenBack, "s2", 1, false, 0, "u1"},
+        {"and a third time", undone + ", O u2 undo 2 UNCHANGED", 2, K::TakenBack, "s2", 1, false, 0,
+         "u1"},
+        {"something else set 02 again", undone + ", O s3 set 2 UNCHANGED", 2, K::TakenBack, "s2", 1,
+         false, 0, "u1"},
+        {"a newer set to 02 is a new change", undone + ", I s3 set 2 1>2, O s3 set 2 CHANGED", 2,
+         K::Change, "s3", 1, false, 0, ""},
+        {"an undo not verified took nothing back",
+         base + ", I u1 undo:s2 2 2>1, O u1 undo:s2 2 FAILED NOT-KEPT =02", 2, K::Change, "s2", 1,
+         false, 0, ""},
+        {"an interrupted undo neither", base + ", I u1 undo:s2 2 2>1", 2, K::Change, "s2", 1, false,
+         0, ""},
+        {"an undo of another byte", base + ", I u1 undo:s2@7 2 2>1, O u1 undo:s2@7 2 UNDONE", 2,
+         K::Change, "s2", 1, false, 0, ""},
+        {"undo 01", undone, 1, K::Change, "s1", 0, false, 0, ""},
+        {"the latest change, not the first",
+         set1 + "O s1 set 1 CHANGED, I s2 set 1 3>1, O s2 set 1 CHANGED", 1, K::Change, "s2", 3,
+         false, 0, ""},
+        {"undo 03: never set", base, 3, K::NoRecord, "", 0, false, 0, ""},
+        {"empty journal", "", 1, K::NoRecord, "", 0, false, 0, ""},
+        {"interrupted set", "I s1 set 1 0>1", 1, K::Change, "s1", 0, true, 0, ""},
         {"interrupted, closed by a later run", set1 + "O s1 set 1 INTERRUPTED", 1, K::Change, "s1",
-         0, true},
-        {"no read-back", set1 + "O s1 set 1 FAILED NO-READ-BACK", 1, K::Change, "s1", 0, true},
-        {"not kept", set1 + "O s1 set 1 FAILED NOT-KEPT", 1, K::NoRecord, "", 0, false},
-        {"write error", set1 + "O s1 set 1 FAILED WRITE-ERROR-5", 1, K::NoRecord, "", 0, false},
+         0, true, 0, ""},
+        {"no read-back", set1 + "O s1 set 1 FAILED NO-READ-BACK", 1, K::Change, "s1", 0, true, 0,
+         ""},
+        {"not kept", set1 + "O s1 set 1 FAILED NOT-KEPT", 1, K::NoRecord, "", 0, false, 0, ""},
+        {"write error", set1 + "O s1 set 1 FAILED WRITE-ERROR-5", 1, K::NoRecord, "", 0, false, 0,
+         ""},
         {"forced same value after a change",
          set1 + "O s1 set 1 CHANGED, I s2 set 1 1>1, O s2 set 1 CHANGED", 1, K::Change, "s1", 0,
-         false},
+         false, 0, ""},
         {"forced same value only", "I s2 set 1 1>1, O s2 set 1 CHANGED", 1, K::NothingToTakeBack,
-         "", 0, false},
-        {"unchanged only", "O s1 set 1 UNCHANGED", 1, K::NothingToTakeBack, "", 0, false},
-        {"unchanged of other data", "O s1 set 2 UNCHANGED", 1, K::NoRecord, "", 0, false},
-        {"an undo's intent is no change", "I u1 undo 1 2>1", 1, K::NoRecord, "", 0, false},
+         "", 0, false, 0, ""},
+        {"unchanged only", "O s1 set 1 UNCHANGED", 1, K::NothingToTakeBack, "", 0, false, 0, ""},
+        {"unchanged of other data", "O s1 set 2 UNCHANGED", 1, K::NoRecord, "", 0, false, 0, ""},
+        {"an undo's intent is no change", "I u1 undo 1 2>1", 1, K::NoRecord, "", 0, false, 0, ""},
+        // The reproductions.
+        {"cut intent of this byte, glued", twice + again + s3, 2, K::Damaged, "c", 0, false, 5, ""},
+        {"cut intent of offset 7, glued", twice + "@7" + again + s3, 2, K::Damaged, "s3", 0, false,
+         5, ""},
+        {"cut intent of this byte", twice + again + " eol" + s3, 2, K::Damaged, "c", 0, false, 5,
+         ""},
+        {"cut intent of offset 7", twice + "@7" + again + " eol" + s3, 2, K::Change, "s3", 1, false,
+         0, ""},
+        {"cut outcome of this byte, glued", cutOutcome + s1s2 + set1Twice, 1, K::Damaged, "p", 0,
+         false, 1, ""},
+        {"cut outcome of offset 7, glued", cutOutcome + "@7" + s1s2 + set1Twice, 1, K::Damaged,
+         "s1", 0, false, 1, ""},
+        {"cut outcome of this byte", cutOutcome + s1s2 + " eol" + set1Twice, 1, K::Damaged, "p", 0,
+         false, 1, ""},
+        {"cut outcome of offset 7", cutOutcome + "@7" + s1s2 + " eol" + set1Twice, 1, K::Change,
+         "s1", 0, false, 0, ""},
+        // Cut records that name no setting, or a run of this byte.
+        {"cut before its run", set1 + "O s1 set 1 CHANGED, I x set 1 0>1 keep10 eol", 1, K::Change,
+         "s1", 0, false, 0, ""},
+        {"cut after a run of this byte", set1 + "O s1 set 1 CHANGED keep15 eol", 1, K::Damaged,
+         "s1", 0, false, 2, ""},
+        {"cut after a run of offset 7",
+         set1 + "O s1 set 1 CHANGED, I s2 set@7 1 0>1, O s2 set@7 1 CHANGED keep15 eol", 1,
+         K::Change, "s1", 0, false, 0, ""},
+        // Outcomes without their intent: those that claim a write damage the byte.
+        {"CHANGED without intent", "O s1 set 1 CHANGED", 1, K::Damaged, "s1", 0, false, 0, ""},
+        {"UNDONE without intent", "O u1 undo:s0 1 UNDONE", 1, K::Damaged, "u1", 0, false, 0, ""},
+        {"INTERRUPTED without intent", "O s1 set 1 INTERRUPTED", 1, K::Damaged, "s1", 0, false, 0,
+         ""},
+        {"a read-back without intent", "O s1 set 1 UNCHANGED =01", 1, K::Damaged, "s1", 0, false, 0,
+         ""},
+        {"NOT-KEPT without intent", "O s1 set 1 FAILED NOT-KEPT", 1, K::Damaged, "s1", 0, false, 0,
+         ""},
+        {"NO-READ-BACK without intent", "O s1 set 1 FAILED NO-READ-BACK", 1, K::Damaged, "s1", 0,
+         false, 0, ""},
+        {"WRITE-ERROR without intent", "O s1 set 1 FAILED WRITE-ERROR-5", 1, K::Damaged, "s1", 0,
+         false, 0, ""},
+        {"other failures need none",
+         "O s1 set 1 FAILED OFFSET-OUTSIDE, O u1 undo 1 FAILED BYTE-MOVED", 1, K::NoRecord, "", 0,
+         false, 0, ""},
+        {"of other DATA", set1 + "O s1 set 1 CHANGED, O s2 set 2 CHANGED", 1, K::Damaged, "s2", 0,
+         false, 0, ""},
+        {"of offset 7", set1 + "O s1 set 1 CHANGED, O s2 set@7 1 CHANGED", 1, K::Change, "s1", 0,
+         false, 0, ""},
+        {"before its intent", "O s1 set 1 CHANGED 0>1, I s1 set 1 0>1", 1, K::Damaged, "s1", 0,
+         false, 0, ""},
+        // Intents and outcomes that differ.
+        {"in old", set1 + "O s1 set 1 CHANGED 2>1", 1, K::Damaged, "s1", 0, false, 0, ""},
+        {"in new", set1 + "O s1 set 1 CHANGED 0>2", 1, K::Damaged, "s1", 0, false, 0, ""},
+        {"in DATA", set1 + "O s1 set 2 CHANGED", 1, K::Damaged, "s1", 0, false, 0, ""},
+        {"in command", set1 + "O s1 undo 1 CHANGED", 1, K::Damaged, "s1", 0, false, 0, ""},
+        {"in old's presence", set1 + "O s1 set 1 CHANGED >1", 1, K::Damaged, "s1", 0, false, 0, ""},
+        {"in new's presence", "I s1 set 1 0>0, O s1 set 1 CHANGED 0>", 1, K::Damaged, "s1", 0,
+         false, 0, ""},
+        {"in NAME", set1 + "O s1 set 1 CHANGED name=setup", 1, K::Damaged, "s1", 0, false, 0, ""},
+        {"in GUID", set1 + "O s1 set 1 CHANGED guid={EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA8}", 1,
+         K::Damaged, "s1", 0, false, 0, ""},
+        {"not in the GUID's case",
+         set1 + "O s1 set 1 CHANGED guid={ec87d643-eba4-4bb5-a1e5-3f3e36b20da9}", 1, K::Change,
+         "s1", 0, false, 0, ""},
+        {"in OFFSET", "I s1 set@7 1 0>1, O s1 set 1 CHANGED", 1, K::Damaged, "s1", 0, false, 0, ""},
+        {"in undoes", base + ", I u1 undo:s2 2 2>1, O u1 undo:s1 2 UNDONE", 2, K::Damaged, "u1", 0,
+         false, 0, ""},
+        {"of offset 7 alone",
+         set1 + "O s1 set 1 CHANGED, I s2 set@7 1 0>1, O s2 set@7 1 CHANGED 1>1", 1, K::Change,
+         "s1", 0, false, 0, ""},
     };
     for (const auto& row : rows)
     {
@@ -373,6 +698,11 @@ TEST(FleetUndo, ScenarioRows)
         EXPECT_EQ(choice.run, row.pszRun) << row.pszWhat;
         EXPECT_EQ(choice.bOld, row.nOld) << row.pszWhat;
         EXPECT_EQ(choice.blInterrupted, row.blInterrupted) << row.pszWhat;
+        EXPECT_EQ(choice.nLine, row.nLine) << row.pszWhat;
+        EXPECT_EQ(choice.undoRun, row.pszUndoRun) << row.pszWhat;
+        EXPECT_EQ(choice.undoTime, *row.pszUndoRun ? "T" + std::string(row.pszUndoRun) : "")
+            << row.pszWhat;
+        EXPECT_EQ(choice.damage.empty(), row.kind != K::Damaged) << row.pszWhat;
     }
     // Other names, GUIDs and offsets never count; NAME compares exactly.
     const std::string one = set1 + "O s1 set 1 CHANGED";
@@ -383,6 +713,13 @@ TEST(FleetUndo, ScenarioRows)
               K::NoRecord);
     EXPECT_EQ(ChooseUndo(Journal(one, "Setup", kGuid, 0x1B), "Setup", kGuid, 0x1A, 1).kind,
               K::NoRecord);
+    // What the damage says.
+    EXPECT_EQ(ChooseUndo(Journal(twice + again + s3), "Setup", kGuid, 0x1A, 2).damage,
+              "line 5 is no whole record and names this byte (run c)");
+    EXPECT_EQ(ChooseUndo(Journal("O s1 set 1 FAILED NOT-KEPT"), "Setup", kGuid, 0x1A, 1).damage,
+              "run s1 has an outcome FAILED NOT-KEPT without its intent");
+    EXPECT_EQ(ChooseUndo(Journal(set1 + "O s1 set 1 CHANGED 2>1"), "Setup", kGuid, 0x1A, 1).damage,
+              "run s1 has an intent and an outcome that differ");
 }
 
 TEST(FleetUndo, InterruptedRunsInJournalOrder)
@@ -442,20 +779,6 @@ TEST(FleetSummary, LineAndJsonRows)
 
 // ---- Report ----
 
-namespace
-{
-
-LogEntry LogRun(const char* pszTime, const char* pszPc, const char* pszOutcome,
-                const char* pszReason, const char* pszExit = "0", const char* pszOffset = "1A",
-                const char* pszData = "05", const char* pszGuid = kGuid,
-                const char* pszCommand = "set")
-{
-    return {pszTime, pszPc, "r",        pszCommand, "Setup",   pszGuid, pszOffset, pszData,
-            "",      "",    pszOutcome, pszExit,    pszReason, "",      ""};
-}
-
-} // namespace
-
 TEST(FleetReport, TextAndCsvRows)
 {
     const char* const kLower = "{ec87d643-eba4-4bb5-a1e5-3f3e36b20da9}";
@@ -509,6 +832,117 @@ TEST(FleetReport, TextAndCsvRows)
     EXPECT_NE(FormatReportCsv(odd).find("Setup,\"a,\"\"b\"\"\",1A,05,FAILED,,1,\"PC\r1\"\r\n"),
               std::string::npos);
     EXPECT_NE(FormatReportText(ReportInput()).find("No runs found."), std::string::npos);
+}
+
+TEST(FleetReport, LastRunByFileOrderThenTime)
+{
+    struct Line
+    {
+        size_t nFile;
+        const char* pszTime;
+        const char* pszOutcome;
+    };
+    const struct
+    {
+        const char* pszWhat;
+        std::vector<Line> lines; // one PC's runs of one setting, in the order read
+        const char* pszLast;     // the outcome of the run it is judged by
+        bool blFileIndexes;      // false: entryFiles left empty
+    } rows[] = {
+        {"a clock reset: the later line",
+         {{0, "12", "CHANGED"}, {0, "08", "FAILED"}},
+         "FAILED",
+         true},
+        {"without file indexes: one file",
+         {{0, "12", "CHANGED"}, {0, "08", "FAILED"}},
+         "FAILED",
+         false},
+        {"two files: the later time", {{0, "10", "FAILED"}, {1, "09", "CHANGED"}}, "FAILED", true},
+        {"read the other way round", {{0, "09", "CHANGED"}, {1, "10", "FAILED"}}, "FAILED", true},
+        {"equal times: the one read later",
+         {{0, "10", "FAILED"}, {1, "10", "CHANGED"}},
+         "CHANGED",
+         true},
+        {"each file's last line, then times",
+         {{0, "11", "CHANGED"}, {0, "08", "FAILED"}, {1, "09", "UNCHANGED"}},
+         "UNCHANGED",
+         true},
+        {"files apart from read order",
+         {{1, "08", "FAILED"}, {0, "09", "CHANGED"}, {1, "07", "UNCHANGED"}},
+         "CHANGED",
+         true},
+    };
+    for (const auto& row : rows)
+    {
+        ReportInput input;
+        for (const Line& line : row.lines)
+        {
+            const std::string time = std::string("2026-12-09T") + line.pszTime + ":00:00Z";
+            input.entries.push_back(LogRun(time.c_str(), "PC-X", line.pszOutcome, ""));
+            if (row.blFileIndexes)
+                input.entryFiles.push_back(line.nFile);
+        }
+        EXPECT_EQ(FormatReportCsv(input), "name,guid,offset,data,outcome,reason,pcs,computers\r\n"
+                                          "Setup,{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9},1A,05," +
+                                              std::string(row.pszLast) + ",,1,PC-X\r\n")
+            << row.pszWhat;
+    }
+}
+
+TEST(FleetReport, CsvCellsNeverStartAFormula)
+{
+    const std::string g = kGuid;
+    const struct
+    {
+        LogField field;
+        const char* pszValue;
+        std::string row; // as the CSV shows it
+    } rows[] = {
+        {kLogComputer, "=1+2", "Setup," + g + ",1A,05,CHANGED,,1,'=1+2"},
+        {kLogComputer, "@SUM(A1)", "Setup," + g + ",1A,05,CHANGED,,1,'@SUM(A1)"},
+        {kLogComputer, "+1", "Setup," + g + ",1A,05,CHANGED,,1,'+1"},
+        {kLogComputer, "-1", "Setup," + g + ",1A,05,CHANGED,,1,'-1"},
+        {kLogComputer, "\tPC", "Setup," + g + ",1A,05,CHANGED,,1,'\tPC"},
+        {kLogComputer, "\rPC", "Setup," + g + ",1A,05,CHANGED,,1,\"'\rPC\""},
+        {kLogComputer, "PC=1", "Setup," + g + ",1A,05,CHANGED,,1,PC=1"},
+        {kLogName, "=cmd|' /C calc'!A0", "'=cmd|' /C calc'!A0," + g + ",1A,05,CHANGED,,1,PC"},
+        {kLogGuid, "@g", "Setup,'@g,1A,05,CHANGED,,1,PC"},
+        {kLogOffset, "-1A", "Setup," + g + ",'-1A,05,CHANGED,,1,PC"},
+        {kLogData, "+5", "Setup," + g + ",1A,'+5,CHANGED,,1,PC"},
+        {kLogOutcome, "=x", "Setup," + g + ",1A,05,'=X,,1,PC"},
+        {kLogReason, "-r,s", "Setup," + g + ",1A,05,CHANGED,\"'-r,s\",1,PC"},
+    };
+    for (const auto& row : rows)
+    {
+        ReportInput input;
+        input.entries = {LogRun("t", "PC", "CHANGED", "")};
+        input.entries[0][row.field] = row.pszValue;
+        EXPECT_EQ(FormatReportCsv(input),
+                  "name,guid,offset,data,outcome,reason,pcs,computers\r\n" + row.row + "\r\n")
+            << row.pszValue;
+    }
+}
+
+TEST(FleetReport, LogFilesAsReadLogReadsThem)
+{
+    // A second header mid-file, and a line cut inside its quoted messages
+    // field (with the line end the writer adds) before whole lines.
+    const std::string header = FormatLogHeader();
+    ReportInput input;
+    AddLogFile(ReadLog(header + LogLine("PC1") + CutBefore(LogLine("PC2"), "Written;") + "\r\n" +
+                       LogLine("PC3") + header + LogLine("PC4")),
+               &input);
+    AddLogFile(ReadLog(header + LogLine("PC5")), &input);
+    EXPECT_EQ(input.entryFiles, (std::vector<size_t>{0, 0, 0, 1}));
+    EXPECT_EQ(input.nFiles, 2u);
+    EXPECT_EQ(input.nUnreadableLines, 1u);
+    const std::string text = FormatReportText(input);
+    EXPECT_NE(text.find("4 runs read, 1 setting"), std::string::npos) << text;
+    EXPECT_NE(text.find("  PCs                   4\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Lines that are no log entries: 1\n"
+                        "Files that could not be read: 0\n"),
+              std::string::npos)
+        << text;
 }
 
 // ---- The PC's identity from SMBIOS ----
