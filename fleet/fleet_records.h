@@ -47,6 +47,12 @@ struct DamagedRecord
 // records is so told from a field that really holds a line break. A record
 // that runs on past kMaxRecordLines physical lines, or to the end of the text
 // inside quotes, is damaged; the cap keeps a hostile file's reading linear.
+// Appending whole records after a line end never makes a record taken before
+// them read otherwise, but for one case that errs towards damage: a record
+// one of whose lines, read on its own, opens quotes that run to the end of
+// the text (that line starts a field right at one of the record's quotes, as
+// where a NAME holding a line break ends in ';' or in a line break) is
+// damaged once what is appended closes those quotes into a valid record.
 constexpr size_t kMaxRecordLines = 64;
 
 // ---- The central log: one line per run, for people and for `report` ----

@@ -387,6 +387,8 @@ TEST(FleetRecords, ReadRowsResumeAfterACutRecord)
          Cut(a, 12) + "\r\n" + JournalLine("b"), " b", " 1", 0},
         {"cut at the end", false, a + Cut(JournalLine("b"), 40), " a", " 2", 0},
         {"a changed byte fails the checksum", false, flipped + JournalLine("b"), " b", " 1", 0},
+        {"a NAME ending in a line break", false, JournalLine("a", "Setup\r\n") + JournalLine("b"),
+         " a b", "", 0},
         {"a NAME holding a line break", false,
          JournalLine("a", "Se\r\ntup") + JournalLine("b") + Cut(a, 3), " a b", " 4", 0},
         {"a cut quoted NAME swallows the rest", false,
