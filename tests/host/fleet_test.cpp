@@ -63,6 +63,12 @@ TEST(FleetArgs, Rows)
          nullptr},
         {{"check", "Setup", g, "1", "1", "--busy-code", "2147483647"}, nullptr},
         {{"report", "\\\\srv\\logs", "--csv"}, nullptr},
+        {{"set", "Setup", g, "1A", "05", "--model", "Nelvrik 14*", "--firmware", "1.2.*", "--size",
+          "4096", "--was", "0,ff,7E,05"},
+         nullptr},
+        {{"check", "Setup", g, "1A", "05", "--GUARD", "--Model", "*", "--size", "4194304"},
+         nullptr},
+        {{"undo", "Setup", g, "1A", "05", "--was", "7", "--firmware", "-1"}, nullptr},
         {{}, "no command"},
         {{"sets", "Setup", g, "1", "1"}, "unknown command [sets]"},
         {{"set", "Setup", g, "1"}, "set needs NAME GUID OFFSET DATA, 3 given"},
@@ -94,6 +100,37 @@ TEST(FleetArgs, Rows)
         {{"set", "Setup", g, "1", "1", "--busy-code", "0618"}, "not [0618]"},
         {{"set", "Setup", g, "1", "1", "--busy-code", "1618 "}, "not [1618 ]"},
         {{"set", "Setup", g, "1\r\n", "1"}, "not [1??]"},
+        // Guards.
+        {{"set", "Setup", g, "1", "1", "--model"}, "[--model] needs its TEXT"},
+        {{"set", "Setup", g, "1", "1", "--model", "--size", "1"}, "[--model] needs its TEXT"},
+        {{"set", "Setup", g, "1", "1", "--model", ""}, "--model needs a TEXT, not []"},
+        {{"check", "Setup", g, "1", "1", "--firmware", ""}, "--firmware needs a TEXT, not []"},
+        {{"undo", "Setup", g, "1", "1", "--firmware"}, "[--firmware] needs its TEXT"},
+        {{"set", "Setup", g, "1", "1", "--size"}, "[--size] needs its N"},
+        {{"set", "Setup", g, "1", "1", "--size", "0"}, "decimal number 1 to 4194304, not [0]"},
+        {{"set", "Setup", g, "1", "1", "--size", "4194305"}, "not [4194305]"},
+        {{"set", "Setup", g, "1", "1", "--size", "04096"}, "not [04096]"},
+        {{"set", "Setup", g, "1", "1", "--size", "4096 "}, "not [4096 ]"},
+        {{"set", "Setup", g, "1", "1", "--size", "0x1000"}, "not [0x1000]"},
+        {{"set", "Setup", g, "1", "1", "--size", "+4096"}, "not [+4096]"},
+        {{"set", "Setup", g, "1", "1", "--size", "99999999999"}, "not [99999999999]"},
+        {{"set", "Setup", g, "1", "1", "--was"}, "[--was] needs its XX[,YY...]"},
+        {{"set", "Setup", g, "1", "1", "--was", ""}, "separated by commas, not []"},
+        {{"set", "Setup", g, "1", "1", "--was", "0,"}, "not [0,]"},
+        {{"set", "Setup", g, "1", "1", "--was", ",0"}, "not [,0]"},
+        {{"set", "Setup", g, "1", "1", "--was", "0,,1"}, "not [0,,1]"},
+        {{"set", "Setup", g, "1", "1", "--was", "0, 1"}, "not [0, 1]"},
+        {{"set", "Setup", g, "1", "1", "--was", "100"}, "not [100]"},
+        {{"set", "Setup", g, "1", "1", "--was", "0x1"}, "not [0x1]"},
+        {{"set", "Setup", g, "1", "1", "--was", "0;1"}, "not [0;1]"},
+        {{"set", "Setup", g, "1", "1", "--size", "1", "--SIZE", "1"}, "[--SIZE] is given twice"},
+        {{"set", "Setup", g, "1", "1", "--guard"}, "[--guard] does not belong to set"},
+        {{"undo", "Setup", g, "1", "1", "--guard"}, "[--guard] does not belong to undo"},
+        {{"report", "f", "--model", "x"}, "[--model] does not belong to report"},
+        {{"check", "Setup", g, "1", "1", "--guard", "--detect"},
+         "[--guard] does not go with [--detect]"},
+        {{"check", "Setup", g, "1", "1", "--json", "--guard"},
+         "[--guard] does not go with [--json]"},
     };
     for (const ArgRow& row : rows)
     {
@@ -130,10 +167,19 @@ TEST(FleetArgs, FieldsOfAcceptedLines)
     EXPECT_TRUE(r.blHaveRebootCode && r.blHaveBusyCode);
     EXPECT_EQ(r.dwRebootCode, 3010u);
     EXPECT_EQ(r.dwBusyCode, 1618u);
+    EXPECT_TRUE(!r.blHaveModel && !r.blHaveFirmware && !r.blHaveSize && !r.blHaveWas && !r.blGuard);
+    ASSERT_TRUE(Parse({"check", "Setup", kGuid, "1A", "5", "--was", "0,Fe,0,5", "--model",
+                       "a \"b\"", "--firmware", "*", "--size", "1", "--guard"},
+                      &r, &error));
+    EXPECT_TRUE(r.blHaveModel && r.blHaveFirmware && r.blHaveSize && r.blHaveWas && r.blGuard);
+    EXPECT_EQ(r.modelPattern, "a \"b\"");
+    EXPECT_EQ(r.firmwarePattern, "*");
+    EXPECT_EQ(r.dwSize, 1u);
+    EXPECT_EQ(r.wasValues, (std::vector<uint8_t>{0x00, 0xFE, 0x00, 0x05}));
     ASSERT_TRUE(Parse({"report", "--CSV", "C:\\logs"}, &r, &error));
     EXPECT_EQ(r.command, FleetCommand::Report);
     EXPECT_EQ(r.logFolder, "C:\\logs");
-    EXPECT_TRUE(r.blCsv && !r.blHaveBusyCode);
+    EXPECT_TRUE(r.blCsv && !r.blHaveBusyCode && !r.blHaveWas && r.wasValues.empty());
     EXPECT_EQ(HexOffset(0), "0");
     EXPECT_EQ(HexOffset(0xABC0012u), "ABC0012");
     EXPECT_EQ(HexByte(0x0A), "0A");
