@@ -1,6 +1,8 @@
-// The fleet program's pure logic: command line, record files, journal, undo
-// choice, summary line, report and the PC's identity from SMBIOS.
+// The fleet program's pure logic: command line, guards, record files,
+// journal, undo choice, summary line, report and the PC's identity from
+// SMBIOS.
 #include "fleet/fleet_args.h"
+#include "fleet/fleet_guard.h"
 #include "fleet/fleet_records.h"
 #include "fleet/fleet_report.h"
 #include "fleet/fleet_summary.h"
@@ -190,9 +192,217 @@ TEST(FleetArgs, UsageNamesEveryCommandAndOption)
     const std::string usage = FleetUsageText();
     for (const char* pszWord :
          {"ArdentisFleet64.exe", "ArdentisFleet.exe", "check ", "set ", "undo ", "report ",
-          "--force", "--detect", "--json", "--log", "--reboot-code", "--busy-code", "--csv"})
+          "--force", "--detect", "--json", "--log", "--reboot-code", "--busy-code", "--csv",
+          "--model", "--firmware", "--size", "--was", "--guard"})
         EXPECT_NE(usage.find(pszWord), std::string::npos) << pszWord;
     EXPECT_EQ(usage.back(), '\n');
+}
+
+// ---- Guards ----
+
+TEST(FleetGuard, PatternRows)
+{
+    std::string many; // "*a*a...*a*b": exponential for a matcher that backtracks each '*'
+    for (int i = 0; i < 40; ++i)
+        many += "*a";
+    const struct
+    {
+        std::string pattern;
+        std::string value;
+        bool blMatches;
+    } rows[] = {
+        {"Nelvrik 14", "Nelvrik 14", true},
+        {"NELVRIK 14", "nelvrik 14", true},
+        {"Nelvrik 14", "Nelvrik 14 ", false},
+        {"Nelvrik 14", "Nelvrik 1", false},
+        {"\xC3\xA9", "\xC3\x89", false}, // only ASCII letters fold
+        {"Model ?", "Model A", false},   // '?' is itself
+        {"Model ?", "Model ?", true},
+        {"*", "", true},
+        {"**", "", true},
+        {"*a", "", false},
+        {"a*", "", false},
+        {"*", "Nelvrik 14", true},
+        {"*14", "Nelvrik 14", true},
+        {"*15", "Nelvrik 14", false},
+        {"nel*", "Nelvrik 14", true},
+        {"Nel*14", "Nelvrik 14", true},
+        {"Nel*15", "Nelvrik 14", false},
+        {"*VRIK*", "Nelvrik 14", true},
+        {"*x*", "Nelvrik 14", false},
+        {"N*l*k*1*", "Nelvrik 14", true},
+        {"Nel**vrik*14", "Nelvrik 14", true},
+        {"a*a", "a", false},
+        {"a*a", "aa", true},
+        {"ab*bc", "abc", false},
+        {"*14*14", "14", false},
+        {"*ab*b", "aabab", true},
+        {"a*b*c", "acb", false},
+        {"*aab", "aaab", true},
+        {"*aa*aa*", "aaa", false}, // runs in order, never overlapping
+        {"*aa*aa*", "aaaa", true},
+        {many + "*b", std::string(5000, 'a'), false},
+        {many + "*", std::string(5000, 'a'), true},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(MatchesPattern(row.pattern, row.value), row.blMatches)
+            << "[" << row.pattern.substr(0, 20) << "] [" << row.value.substr(0, 20) << "]";
+}
+
+TEST(FleetGuard, JudgedInOrder)
+{
+    const PcFacts pc = {"Nelvrik 14", "1.2.7", true, 4096, true, 0x00};
+    PcFacts holding = pc; // the byte holds DATA already
+    holding.bByte = 0x05;
+    const PcFacts unread = {"", "", false, 0, false, 0}; // nothing known
+    const struct
+    {
+        const char* pszArgs; // after NAME GUID OFFSET DATA (1A 05), separated by '|'
+        PcFacts pc;
+        const char* pszReason; // "": every guard holds
+        const char* pszMessage;
+    } rows[] = {
+        {"set", unread, "", ""},
+        {"set|--model|Nelvrik 14|--firmware|1.2.7|--size|4096|--was|00", pc, "", ""},
+        {"check|--model|nelvrik*|--firmware|*.7", pc, "", ""},
+        {"undo|--model|*|--firmware|**", unread, "", ""},
+        {"set|--model|Nelvrik 15", pc, "OTHER-MODEL",
+         "--model \"Nelvrik 15\" does not match this PC's model, \"Nelvrik 14\"."},
+        {"check|--model|Nelvrik*", unread, "OTHER-MODEL",
+         "--model \"Nelvrik*\" does not match this PC's model, which is unknown."},
+        {"undo|--model|A\tB", pc, "OTHER-MODEL",
+         "--model \"A?B\" does not match this PC's model, \"Nelvrik 14\"."},
+        {"undo|--firmware|1.2", pc, "OTHER-FIRMWARE",
+         "--firmware \"1.2\" does not match this PC's firmware version, \"1.2.7\"."},
+        {"set|--firmware|1.2.*", unread, "OTHER-FIRMWARE",
+         "--firmware \"1.2.*\" does not match this PC's firmware version, which is unknown."},
+        {"check|--size|4100", pc, "OTHER-SIZE",
+         "--size 4100 is not the variable's size, 4096 bytes."},
+        {"set|--size|4100", unread, "", ""}, // not read: nothing to write
+        {"set|--was|01,7F", pc, "OTHER-VALUE",
+         "The byte holds 00, neither DATA 05 nor a value of --was 01,7F."},
+        {"undo|--was|1", pc, "OTHER-VALUE",
+         "The byte holds 00, neither DATA 05 nor a value of --was 01."},
+        {"check|--was|7f,0", pc, "", ""},
+        {"undo|--was|01", holding, "", ""}, // DATA always
+        {"set|--was|01", unread, "", ""},   // OFFSET outside: nothing to write
+        // The first that does not hold, in the order model, firmware, size, value.
+        {"set|--was|01|--size|1|--firmware|2|--model|x", pc, "OTHER-MODEL",
+         "--model \"x\" does not match this PC's model, \"Nelvrik 14\"."},
+        {"set|--was|01|--size|1|--firmware|2", pc, "OTHER-FIRMWARE",
+         "--firmware \"2\" does not match this PC's firmware version, \"1.2.7\"."},
+        {"check|--was|01|--size|1", pc, "OTHER-SIZE",
+         "--size 1 is not the variable's size, 4096 bytes."},
+    };
+    for (const auto& row : rows)
+    {
+        std::vector<std::string> args;
+        std::istringstream in(row.pszArgs);
+        for (std::string arg; std::getline(in, arg, '|');)
+            args.push_back(arg);
+        args.insert(args.begin() + 1, {"Setup", kGuid, "1A", "05"});
+        FleetRequest request;
+        std::string error;
+        ASSERT_TRUE(Parse(args, &request, &error)) << error;
+        const GuardVerdict verdict = JudgeGuards(request, row.pc);
+        EXPECT_STREQ(verdict.pszReason, row.pszReason) << row.pszArgs;
+        EXPECT_EQ(verdict.failed == GuardKind::None, *row.pszReason == '\0') << row.pszArgs;
+        EXPECT_EQ(verdict.message, row.pszMessage) << row.pszArgs;
+    }
+    // Undo across a firmware update: the version recorded with the change.
+    const struct
+    {
+        const char* pszRecorded;
+        const char* pszNow;
+        const char* pszMessage; // "": the same firmware
+    } undoRows[] = {
+        {"", "1.5", ""},
+        {"", "", ""},
+        {"1.2", "1.2", ""},
+        {"1.2", "1.5",
+         "The change was made under firmware version \"1.2\"; this PC's is \"1.5\" now."},
+        {"V1.2", "v1.2",
+         "The change was made under firmware version \"V1.2\"; this PC's is \"v1.2\" now."},
+        {"1.2", "",
+         "The change was made under firmware version \"1.2\"; this PC's is unknown now."},
+    };
+    for (const auto& row : undoRows)
+    {
+        const GuardVerdict verdict = JudgeUndoFirmware(row.pszRecorded, row.pszNow);
+        EXPECT_EQ(verdict.message, row.pszMessage) << row.pszRecorded << " " << row.pszNow;
+        EXPECT_EQ(verdict.failed, *row.pszMessage ? GuardKind::Firmware : GuardKind::None);
+        EXPECT_STREQ(verdict.pszReason, *row.pszMessage ? "OTHER-FIRMWARE" : "");
+    }
+}
+
+TEST(FleetGuard, GuardLineRows)
+{
+    auto facts = [](const char* pszModel, const char* pszFirmware)
+    { return PcFacts{pszModel, pszFirmware, true, 4096, true, 0x00}; };
+    // The line pasted after a set: with no '"' inside its quotes and no '\'
+    // before one, the C runtime splits it at the spaces outside them.
+    auto pasted = [](const std::string& line, FleetRequest* pRequest)
+    {
+        std::vector<std::string> args = {"set", "Setup", kGuid, "1A", "05", ""};
+        bool blQuoted = false;
+        for (size_t i = 0; i < line.size(); ++i)
+        {
+            EXPECT_TRUE(line[i] != '"' || i == 0 || line[i - 1] != '\\') << line;
+            if (line[i] == ' ' && !blQuoted)
+                args.emplace_back();
+            else if (line[i] == '"')
+                blQuoted = !blQuoted;
+            else
+                args.back() += line[i];
+        }
+        std::string error;
+        EXPECT_TRUE(Parse(args, pRequest, &error)) << line << ": " << error;
+    };
+    const struct
+    {
+        PcFacts pc; // DATA is 05
+        const char* pszLine;
+    } rows[] = {
+        {facts("Nelvrik 14", "1.2.7"),
+         "--model \"Nelvrik 14\" --firmware \"1.2.7\" --size 4096 --was 00"},
+        {{"Nelvrik 14", "1.2.7", true, 4096, true, 0x05}, // holds DATA: the old value is not known
+         "--model \"Nelvrik 14\" --firmware \"1.2.7\" --size 4096"},
+        {{"", "1.2.7", false, 0, false, 0}, "--firmware \"1.2.7\""},
+        {{"Nelvrik 14", "", true, 4194304, true, 0xFF},
+         "--model \"Nelvrik 14\" --size 4194304 --was FF"},
+        {{"", "", true, 0, true, 0}, "--was 00"},
+        {facts("Say \"Hi\" 100%", "%PATH%!x!"),
+         "--model \"Say *Hi* 100*\" --firmware \"*PATH*x*\" --size 4096 --was 00"},
+        {facts("$env:x `n", "1.2\\"),
+         "--model \"*env:x *n\" --firmware \"1.2*\" --size 4096 --was 00"},
+        {facts("A\\B\\\\", "\\\\"), "--model \"A\\B*\" --firmware \"*\" --size 4096 --was 00"},
+        {facts("--x", "-1"), "--model \"*-x\" --firmware \"-1\" --size 4096 --was 00"},
+        {facts("A\x01\xC3\xA9"
+               "B\x7F",
+               "1**2"),
+         "--model \"A*B*\" --firmware \"1*2\" --size 4096 --was 00"},
+        {facts("a'b&c|d<e>f^g;h", "(1)"),
+         "--model \"a'b&c|d<e>f^g;h\" --firmware \"(1)\" --size 4096 --was 00"},
+    };
+    for (const auto& row : rows)
+    {
+        const std::string line = FormatGuardLine(row.pc, 0x05);
+        EXPECT_EQ(line, row.pszLine) << row.pc.model;
+        for (char ch : line)
+            EXPECT_TRUE(ch >= 0x20 && ch < 0x7F &&
+                        std::string("%!$`").find(ch) == std::string::npos)
+                << line;
+        // Pasted after a set on this PC it is taken, and every guard holds.
+        FleetRequest request;
+        pasted(line, &request);
+        EXPECT_EQ(JudgeGuards(request, row.pc).message, "") << line;
+    }
+    EXPECT_EQ(FormatGuardLine({"", "", true, 4194305, false, 0}, 0x05), "");
+    // On a PC of another model or firmware version it does not hold.
+    FleetRequest request;
+    pasted(FormatGuardLine(facts("Nelvrik 14", "1.2.7"), 0x05), &request);
+    EXPECT_EQ(JudgeGuards(request, facts("Nelvrik 14 G2", "1.2.7")).failed, GuardKind::Model);
+    EXPECT_EQ(JudgeGuards(request, facts("Nelvrik 14", "1.2.8")).failed, GuardKind::Firmware);
 }
 
 // ---- Record files ----
