@@ -835,7 +835,8 @@ namespace
 // it), bytes in hexadecimal, each record's time "T" and its run. COMMAND
 // "undo:RUN" takes back RUN; "set@7" works on OFFSET 7, not 1A. More words:
 // OLD>NEW in an outcome differs from its intent (either may be left out: not
-// present), name=N and guid=G differ from the journal's, =XX is a read-back value,
+// present), name=N and guid=G differ from the journal's, fw=F is the firmware
+// version recorded (an outcome repeats its intent's), =XX is a read-back value,
 // cutN drops the record's last N bytes and keepN keeps its first N (cut by a
 // power loss: the next record is glued to it), eol adds the line end that the
 // writer puts after a cut record.
@@ -889,6 +890,8 @@ JournalContents Journal(const std::string& text, const char* pszName = "Setup",
                 r.name = word.substr(5);
             else if (word.compare(0, 5, "guid=") == 0)
                 r.guid = word.substr(5);
+            else if (word.compare(0, 3, "fw=") == 0)
+                r.firmware = word.substr(3);
             else if (word[0] == '=')
             {
                 r.blHaveReadBack = true;
@@ -1064,6 +1067,29 @@ TEST(FleetUndo, ScenarioRows)
         EXPECT_EQ(choice.undoTime, *row.pszUndoRun ? "T" + std::string(row.pszUndoRun) : "")
             << row.pszWhat;
         EXPECT_EQ(choice.damage.empty(), row.kind != K::Damaged) << row.pszWhat;
+    }
+    // The firmware version the change was made under, as its intent records
+    // it; "" for records of earlier versions.
+    const struct
+    {
+        std::string journal;
+        K kind;
+        const char* pszFirmware;
+    } firmwareRows[] = {
+        {set1 + "O s1 set 1 CHANGED", K::Change, ""},
+        {"I s1 set 1 0>1 fw=1.2, O s1 set 1 CHANGED", K::Change, "1.2"},
+        {"I s1 set 1 0>1 fw=1.2, O s1 set 1 CHANGED, I s2 set 1 3>1 fw=1.5, O s2 set 1 CHANGED",
+         K::Change, "1.5"},
+        {"I s1 set 1 0>1 fw=1.2, O s1 set 1 CHANGED fw=1.5", K::Change, "1.2"},
+        {"I s1 set 1 0>1 fw=1.2, O s1 set 1 CHANGED, I u1 undo:s1 1 1>0 fw=1.5, O u1 undo:s1 1 "
+         "UNDONE",
+         K::TakenBack, "1.2"},
+    };
+    for (const auto& row : firmwareRows)
+    {
+        const UndoChoice choice = ChooseUndo(Journal(row.journal), "Setup", kGuid, 0x1A, 1);
+        EXPECT_EQ(choice.kind, row.kind) << row.journal;
+        EXPECT_EQ(choice.firmware, row.pszFirmware) << row.journal;
     }
     // Other names, GUIDs and offsets never count; NAME compares exactly.
     const std::string one = set1 + "O s1 set 1 CHANGED";
