@@ -1198,6 +1198,16 @@ TEST(FleetSummary, LineAndJsonRows)
 TEST(FleetReport, TextAndCsvRows)
 {
     const char* const kLower = "{ec87d643-eba4-4bb5-a1e5-3f3e36b20da9}";
+    // Setting DATA 06 by model and firmware version: PC-G's last run counts,
+    // PC-D's line is of a log written before the fields.
+    auto on = [](LogEntry entry, const char* pszModel, const char* pszFirmware)
+    {
+        entry[kLogModel] = pszModel;
+        entry[kLogFirmware] = pszFirmware;
+        entry[kLogSize] = "4096";
+        return entry;
+    };
+    const char* const t = "2026-12-09T08:00:00Z";
     ReportInput input;
     input.entries = {
         LogRun("2026-12-09T10:00:00Z", "PC-B", "FAILED", "NOT-KEPT", "255"),
@@ -1205,15 +1215,21 @@ TEST(FleetReport, TextAndCsvRows)
         LogRun("2026-12-09T09:00:00Z", "PC-A", "CHANGED", ""),
         LogRun("2026-12-09T12:00:00Z", "PC-A", "BUSY", "LOCK-BUSY", "1618", "1A", "05", kGuid,
                "check"),
-        LogRun("2026-12-09T08:00:00Z", "PC-C", "FAILED", "WRITE-ERROR-5", "255"),
-        LogRun("2026-12-09T08:00:00Z", "PC-C", "NOT-POSSIBLE", "OFFSET-OUTSIDE", "255"),
-        LogRun("2026-12-09T08:00:00Z", "PC-D", "HOLDS", "", "0", "1A", "06"),
+        LogRun(t, "PC-C", "FAILED", "WRITE-ERROR-5", "255"),
+        LogRun(t, "PC-C", "NOT-POSSIBLE", "OFFSET-OUTSIDE", "255"),
+        LogRun(t, "PC-D", "HOLDS", "", "0", "1A", "06"),
+        on(LogRun(t, "PC-G", "FAILED", "OTHER-FIRMWARE", "255", "1A", "06"), "Model A", "1.5"),
+        on(LogRun(t, "PC-E", "CHANGED", "", "0", "1A", "06"), "Model A", "1.2"),
+        on(LogRun(t, "PC-F", "FAILED", "OTHER-FIRMWARE", "255", "1A", "06"), "Model A", "1.5"),
+        on(LogRun(t, "PC-H", "NOT-POSSIBLE", "OTHER-SIZE", "255", "1A", "06"), "Model B", ""),
+        on(LogRun(t, "PC-I", "UNCHANGED", "", "0", "1A", "06"), "Model A", "1.5"),
+        on(LogRun(t, "PC-G", "CHANGED", "", "0", "1A", "06"), "Model A", "1.2"),
     };
     input.nUnreadableLines = 2;
     input.unreadableFiles = {"\\\\srv\\logs\\PC-E.log"};
     const std::string text = FormatReportText(input);
     const char* const kParts[] = {
-        "7 runs read, 2 settings",
+        "13 runs read, 2 settings",
         "Setting NAME Setup GUID {EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9} OFFSET 1A DATA 05\n"
         "  PCs                   3\n"
         "  CHANGED               1\n"
@@ -1223,29 +1239,62 @@ TEST(FleetReport, TextAndCsvRows)
         "      OFFSET-OUTSIDE        1\n"
         "  BUSY                  1\n"
         "      LOCK-BUSY             1\n"
+        "  By model and firmware version:\n"
+        "    model unknown, firmware unknown: 1 CHANGED, 1 NOT-POSSIBLE OFFSET-OUTSIDE, 1 BUSY "
+        "LOCK-BUSY\n"
         "  PCs whose last run failed: 2\n"
         "    PC-A  BUSY LOCK-BUSY  exit 1618  check 2026-12-09T12:00:00Z\n"
         "    PC-C  NOT-POSSIBLE OFFSET-OUTSIDE  exit 255  set 2026-12-09T08:00:00Z\n",
-        "OFFSET 1A DATA 06\n  PCs                   1\n  CHANGED               0\n",
-        "  HOLDS                 1\n",
+        "OFFSET 1A DATA 06\n  PCs                   6\n  CHANGED               2\n",
+        "  HOLDS                 1\n"
+        "  READY                 0\n"
+        "  FAILED                1\n"
+        "      OTHER-FIRMWARE        1\n"
+        "  NOT-POSSIBLE          1\n"
+        "      OTHER-SIZE            1\n"
+        "  By model and firmware version:\n"
+        "    model \"Model A\", firmware \"1.2\": 2 CHANGED\n"
+        "    model \"Model A\", firmware \"1.5\": 1 UNCHANGED, 1 FAILED OTHER-FIRMWARE\n"
+        "    model \"Model B\", firmware unknown: 1 NOT-POSSIBLE OTHER-SIZE\n"
+        "    model unknown, firmware unknown: 1 HOLDS\n"
+        "  PCs whose last run failed: 2\n",
         "Lines that are no log entries: 2\n",
         "    \\\\srv\\logs\\PC-E.log\n",
     };
     for (const char* pszPart : kParts)
         EXPECT_NE(text.find(pszPart), std::string::npos) << pszPart << "\n--- in ---\n" << text;
-    EXPECT_EQ(
-        FormatReportCsv(input),
-        "name,guid,offset,data,outcome,reason,pcs,computers\r\n"
-        "Setup,{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9},1A,05,CHANGED,,1,pc-b\r\n"
-        "Setup,{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9},1A,05,NOT-POSSIBLE,OFFSET-OUTSIDE,1,PC-C\r\n"
-        "Setup,{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9},1A,05,BUSY,LOCK-BUSY,1,PC-A\r\n"
-        "Setup,{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9},1A,06,HOLDS,,1,PC-D\r\n");
+    const std::string g = kGuid;
+    EXPECT_EQ(FormatReportCsv(input),
+              "name,guid,offset,data,model,firmware,outcome,reason,pcs,computers\r\n"
+              "Setup," +
+                  g +
+                  ",1A,05,,,CHANGED,,1,pc-b\r\n"
+                  "Setup," +
+                  g +
+                  ",1A,05,,,NOT-POSSIBLE,OFFSET-OUTSIDE,1,PC-C\r\n"
+                  "Setup," +
+                  g +
+                  ",1A,05,,,BUSY,LOCK-BUSY,1,PC-A\r\n"
+                  "Setup," +
+                  g +
+                  ",1A,06,Model A,1.2,CHANGED,,2,PC-E PC-G\r\n"
+                  "Setup," +
+                  g +
+                  ",1A,06,Model A,1.5,UNCHANGED,,1,PC-I\r\n"
+                  "Setup," +
+                  g +
+                  ",1A,06,Model A,1.5,FAILED,OTHER-FIRMWARE,1,PC-F\r\n"
+                  "Setup," +
+                  g +
+                  ",1A,06,Model B,,NOT-POSSIBLE,OTHER-SIZE,1,PC-H\r\n"
+                  "Setup," +
+                  g + ",1A,06,,,HOLDS,,1,PC-D\r\n");
 
     ReportInput odd;
     odd.entries = {LogRun("t", "PC\r1", "FAILED", "", "2", "1A", "05", "a,\"b\"")};
     EXPECT_NE(FormatReportText(odd).find("    PC?1  FAILED (no reason)  exit 2"),
               std::string::npos);
-    EXPECT_NE(FormatReportCsv(odd).find("Setup,\"a,\"\"b\"\"\",1A,05,FAILED,,1,\"PC\r1\"\r\n"),
+    EXPECT_NE(FormatReportCsv(odd).find("Setup,\"a,\"\"b\"\"\",1A,05,,,FAILED,,1,\"PC\r1\"\r\n"),
               std::string::npos);
     EXPECT_NE(FormatReportText(ReportInput()).find("No runs found."), std::string::npos);
 }
@@ -1298,9 +1347,10 @@ TEST(FleetReport, LastRunByFileOrderThenTime)
             if (row.blFileIndexes)
                 input.entryFiles.push_back(line.nFile);
         }
-        EXPECT_EQ(FormatReportCsv(input), "name,guid,offset,data,outcome,reason,pcs,computers\r\n"
-                                          "Setup,{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9},1A,05," +
-                                              std::string(row.pszLast) + ",,1,PC-X\r\n")
+        EXPECT_EQ(FormatReportCsv(input),
+                  "name,guid,offset,data,model,firmware,outcome,reason,pcs,computers\r\n"
+                  "Setup,{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9},1A,05,,," +
+                      std::string(row.pszLast) + ",,1,PC-X\r\n")
             << row.pszWhat;
     }
 }
@@ -1314,19 +1364,22 @@ TEST(FleetReport, CsvCellsNeverStartAFormula)
         const char* pszValue;
         std::string row; // as the CSV shows it
     } rows[] = {
-        {kLogComputer, "=1+2", "Setup," + g + ",1A,05,CHANGED,,1,'=1+2"},
-        {kLogComputer, "@SUM(A1)", "Setup," + g + ",1A,05,CHANGED,,1,'@SUM(A1)"},
-        {kLogComputer, "+1", "Setup," + g + ",1A,05,CHANGED,,1,'+1"},
-        {kLogComputer, "-1", "Setup," + g + ",1A,05,CHANGED,,1,'-1"},
-        {kLogComputer, "\tPC", "Setup," + g + ",1A,05,CHANGED,,1,'\tPC"},
-        {kLogComputer, "\rPC", "Setup," + g + ",1A,05,CHANGED,,1,\"'\rPC\""},
-        {kLogComputer, "PC=1", "Setup," + g + ",1A,05,CHANGED,,1,PC=1"},
-        {kLogName, "=cmd|' /C calc'!A0", "'=cmd|' /C calc'!A0," + g + ",1A,05,CHANGED,,1,PC"},
-        {kLogGuid, "@g", "Setup,'@g,1A,05,CHANGED,,1,PC"},
-        {kLogOffset, "-1A", "Setup," + g + ",'-1A,05,CHANGED,,1,PC"},
-        {kLogData, "+5", "Setup," + g + ",1A,'+5,CHANGED,,1,PC"},
-        {kLogOutcome, "=x", "Setup," + g + ",1A,05,'=X,,1,PC"},
-        {kLogReason, "-r,s", "Setup," + g + ",1A,05,CHANGED,\"'-r,s\",1,PC"},
+        {kLogComputer, "=1+2", "Setup," + g + ",1A,05,,,CHANGED,,1,'=1+2"},
+        {kLogComputer, "@SUM(A1)", "Setup," + g + ",1A,05,,,CHANGED,,1,'@SUM(A1)"},
+        {kLogComputer, "+1", "Setup," + g + ",1A,05,,,CHANGED,,1,'+1"},
+        {kLogComputer, "-1", "Setup," + g + ",1A,05,,,CHANGED,,1,'-1"},
+        {kLogComputer, "\tPC", "Setup," + g + ",1A,05,,,CHANGED,,1,'\tPC"},
+        {kLogComputer, "\rPC", "Setup," + g + ",1A,05,,,CHANGED,,1,\"'\rPC\""},
+        {kLogComputer, "PC=1", "Setup," + g + ",1A,05,,,CHANGED,,1,PC=1"},
+        {kLogName, "=cmd|' /C calc'!A0", "'=cmd|' /C calc'!A0," + g + ",1A,05,,,CHANGED,,1,PC"},
+        {kLogGuid, "@g", "Setup,'@g,1A,05,,,CHANGED,,1,PC"},
+        {kLogOffset, "-1A", "Setup," + g + ",'-1A,05,,,CHANGED,,1,PC"},
+        {kLogData, "+5", "Setup," + g + ",1A,'+5,,,CHANGED,,1,PC"},
+        {kLogOutcome, "=x", "Setup," + g + ",1A,05,,,'=X,,1,PC"},
+        {kLogReason, "-r,s", "Setup," + g + ",1A,05,,,CHANGED,\"'-r,s\",1,PC"},
+        {kLogModel, "=HYPERLINK(\"x\")",
+         "Setup," + g + ",1A,05,\"'=HYPERLINK(\"\"x\"\")\",,CHANGED,,1,PC"},
+        {kLogFirmware, "-1.2,3", "Setup," + g + ",1A,05,,\"'-1.2,3\",CHANGED,,1,PC"},
     };
     for (const auto& row : rows)
     {
@@ -1334,7 +1387,8 @@ TEST(FleetReport, CsvCellsNeverStartAFormula)
         input.entries = {LogRun("t", "PC", "CHANGED", "")};
         input.entries[0][row.field] = row.pszValue;
         EXPECT_EQ(FormatReportCsv(input),
-                  "name,guid,offset,data,outcome,reason,pcs,computers\r\n" + row.row + "\r\n")
+                  "name,guid,offset,data,model,firmware,outcome,reason,pcs,computers\r\n" +
+                      row.row + "\r\n")
             << row.pszValue;
     }
 }
