@@ -38,8 +38,8 @@ std::string Quoted(const std::string& arg)
     return "[" + shown + "]";
 }
 
-// Strictly decimal 1 to 2147483647: digits only, no sign, no leading zero.
-bool ParseCode(const std::string& text, uint32_t* pdwValue)
+// Strictly decimal 1 to dwMax: digits only, no sign, no leading zero.
+bool ParseDecimal(const std::string& text, uint32_t dwMax, uint32_t* pdwValue)
 {
     if (text.empty() || text.size() > 10 || text[0] == '0')
         return false;
@@ -50,10 +50,29 @@ bool ParseCode(const std::string& text, uint32_t* pdwValue)
             return false;
         qwValue = qwValue * 10 + static_cast<uint64_t>(ch - '0');
     }
-    if (qwValue > 2147483647u)
+    if (qwValue > dwMax)
         return false;
     *pdwValue = static_cast<uint32_t>(qwValue);
     return true;
+}
+
+// XX[,YY...]: each item 1 or 2 hexadecimal digits, ',' alone between them.
+bool ParseWasList(const std::string& text, std::vector<uint8_t>* pValues)
+{
+    pValues->clear();
+    size_t nAt = 0;
+    for (;;)
+    {
+        const size_t nComma = text.find(',', nAt);
+        const size_t nEnd = nComma == std::string::npos ? text.size() : nComma;
+        uint32_t dwValue = 0;
+        if (!ParseHexField(text.substr(nAt, nEnd - nAt), 2, &dwValue))
+            return false;
+        pValues->push_back(static_cast<uint8_t>(dwValue));
+        if (nComma == std::string::npos)
+            return true;
+        nAt = nComma + 1;
+    }
 }
 
 enum class Option
@@ -65,6 +84,11 @@ enum class Option
     RebootCode,
     BusyCode,
     Csv,
+    Model,
+    Firmware,
+    Size,
+    Was,
+    Guard,
     Count
 };
 
@@ -86,6 +110,11 @@ const OptionInfo& Info(Option option)
         {"--reboot-code", "N", {C::Set, C::Undo}},
         {"--busy-code", "N", {C::Check, C::Set, C::Undo}},
         {"--csv", nullptr, {C::Report}},
+        {"--model", "TEXT", {C::Check, C::Set, C::Undo}},
+        {"--firmware", "TEXT", {C::Check, C::Set, C::Undo}},
+        {"--size", "N", {C::Check, C::Set, C::Undo}},
+        {"--was", "XX[,YY...]", {C::Check, C::Set, C::Undo}},
+        {"--guard", nullptr, {C::Check}},
     };
     return kOptions[static_cast<int>(option)];
 }
@@ -262,7 +291,7 @@ bool ParseFleetArgs(int argc, const char* const* argv, FleetRequest* pRequest, s
             case Option::BusyCode:
             {
                 uint32_t dwCode = 0;
-                if (!ParseCode(value, &dwCode))
+                if (!ParseDecimal(value, 2147483647u, &dwCode))
                     return Refuse(pError, std::string(info.pszName) +
                                               " must be a decimal number 1 to 2147483647, not " +
                                               Quoted(value));
@@ -278,11 +307,44 @@ bool ParseFleetArgs(int argc, const char* const* argv, FleetRequest* pRequest, s
                 }
                 break;
             }
+            case Option::Model:
+            case Option::Firmware:
+                if (value.empty())
+                    return Refuse(pError, std::string(info.pszName) + " needs a TEXT, not []");
+                (option == Option::Model ? pRequest->blHaveModel : pRequest->blHaveFirmware) = true;
+                (option == Option::Model ? pRequest->modelPattern : pRequest->firmwarePattern) =
+                    value;
+                break;
+            case Option::Size:
+                if (!ParseDecimal(value, kMaxGuardSize, &pRequest->dwSize))
+                    return Refuse(pError, "--size must be a decimal number 1 to " +
+                                              std::to_string(kMaxGuardSize) + ", not " +
+                                              Quoted(value));
+                pRequest->blHaveSize = true;
+                break;
+            case Option::Was:
+                if (!ParseWasList(value, &pRequest->wasValues))
+                    return Refuse(pError, "--was must be values of 1 or 2 hexadecimal digits "
+                                          "separated by commas, not " +
+                                              Quoted(value));
+                pRequest->blHaveWas = true;
+                break;
+            case Option::Guard:
+                pRequest->blGuard = true;
+                break;
             case Option::Count:
                 break;
         }
     }
-    return CheckPositionals(positionals, pRequest, pError);
+    if (!CheckPositionals(positionals, pRequest, pError))
+        return false;
+    // Each ends the output with a line of its own, which a detection rule or
+    // a JSON reader takes as the run's last word.
+    if (pRequest->blGuard && (pRequest->blDetect || pRequest->blJson))
+        return Refuse(pError, std::string("option [--guard] does not go with ") +
+                                  (pRequest->blDetect ? "[--detect]" : "[--json]") +
+                                  ": each ends the output with a line of its own");
+    return true;
 }
 
 // README.txt shows these lines as they stand: one literal per line, each
@@ -303,7 +365,14 @@ const char* FleetUsageText()
            "  --force            set, undo: write even when the value is already there\n"
            "  --reboot-code N    set, undo: exit code N (1 to 2147483647) after a change\n"
            "  --busy-code N      check, set, undo: exit code N when another run holds the lock\n"
-           "  --csv              report: write CSV instead of text\n";
+           "  --csv              report: write CSV instead of text\n"
+           "  --guard            check: end with the guard options that describe this PC\n"
+           "guards (check, set, undo: one that does not hold ends the run before any write):\n"
+           "  --model TEXT       the PC's model matches TEXT\n"
+           "  --firmware TEXT    the PC's firmware version matches TEXT\n"
+           "  --size N           the variable has N bytes (1 to 4194304)\n"
+           "  --was XX[,YY...]   the byte holds DATA or one of XX, YY... (hexadecimal)\n"
+           "  TEXT: compared without regard to case; * matches any run of characters\n";
 }
 
 const char* FleetCommandWord(FleetCommand command)

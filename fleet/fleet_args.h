@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 enum class FleetCommand
 {
@@ -31,10 +32,25 @@ struct FleetRequest
     uint32_t dwRebootCode = 0;
     bool blHaveBusyCode = false; // check, set, undo: --busy-code N
     uint32_t dwBusyCode = 0;
+    // check, set, undo: the guards, each holding or the run ends before any
+    // write (fleet_guard.h judges them); each option's value is set with its
+    // blHave... below.
+    std::string modelPattern;       // --model TEXT: never empty
+    std::string firmwarePattern;    // --firmware TEXT: never empty
+    std::vector<uint8_t> wasValues; // --was XX[,YY...]: never empty, as given (repeats, DATA)
+    uint32_t dwSize = 0;            // --size N: 1 to kMaxGuardSize
+    bool blHaveModel = false;
+    bool blHaveFirmware = false;
+    bool blHaveSize = false;
+    bool blHaveWas = false;
     // report LOGFOLDER
     std::string logFolder;
     bool blCsv = false;
+    bool blGuard = false; // check --guard: end with the guard line of this PC
 };
+
+// The largest --size: the most the program reads of a variable (4 MiB).
+constexpr uint32_t kMaxGuardSize = 4194304;
 
 // argv is main's: argv[0] is the program and is not looked at. The command is
 // argv[1] (compared without regard to ASCII case), then its positional
@@ -42,9 +58,13 @@ struct FleetRequest
 // "--", are compared without regard to ASCII case, and may each be given
 // once; an option that does not belong to the command is refused. Codes for
 // --reboot-code and --busy-code are decimal, 1 to 2147483647, digits only
-// and without leading zeros. An option's value may not start with "--" (a
-// forgotten value would swallow the next option) and --log's may not be
-// empty. Every argument that does not start with "--" is positional.
+// and without leading zeros; --size likewise, 1 to kMaxGuardSize. --was is a
+// list of 1 or 2 hexadecimal digits each, separated by ',' alone (no spaces,
+// no empty item). An option's value may not start with "--" (a forgotten
+// value would swallow the next option); --log's, --model's and --firmware's
+// may not be empty. --guard goes with neither --detect nor --json: both end
+// the output with a line of their own. Every argument that does not start
+// with "--" is positional.
 // On refusal: false, and *pError holds one line (no line end) naming the
 // argument and the rule, for example
 //   "OFFSET must be 1 to 8 hexadecimal digits, not [12G]".

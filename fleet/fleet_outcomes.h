@@ -43,6 +43,10 @@ inline constexpr FleetReasonWord kFleetReasons[] = {
     {"READ-ERROR", "-<code>", "the variable cannot be read, Windows error <code>"},
     {"NO-MEMORY", "", "no memory for the 4 MiB read"},
     {"OFFSET-OUTSIDE", "", "OFFSET lies outside the variable (its size is said)"},
+    {"OTHER-MODEL", "", "--model does not match this PC's model (both are said); nothing was written"},
+    {"OTHER-FIRMWARE", "", "--firmware does not match this PC's firmware version, or undo: the change was made under another one, to whose layout the old value belongs (both are said; undo --force writes it all the same); nothing was written"},
+    {"OTHER-SIZE", "", "--size is not the variable's size (both are said); nothing was written"},
+    {"OTHER-VALUE", "", "--was: the byte holds neither DATA nor a value listed (both are said); nothing was written"},
     {"NOT-WRITABLE", "", "the variable's attributes (said in the message) let Windows write no value of it while it runs: volatile, or authenticated writes; nothing was written"},
     {"WRITE-ERROR", "-<code>", "the write was refused, Windows error <code> (19: read-only variable; 87: the firmware refuses it)"},
     {"NOT-KEPT", "", "written, but the byte reads back another value"},
@@ -162,3 +166,7 @@ constexpr const char* kReasonNoMemory = FleetReason("NO-MEMORY");
 constexpr const char* kReasonNotWritable = FleetReason("NOT-WRITABLE");
 constexpr const char* kReasonJournalDamaged = FleetReason("JOURNAL-DAMAGED");
 constexpr const char* kReasonNoLock = FleetReason("NO-LOCK");
+constexpr const char* kReasonOtherModel = FleetReason("OTHER-MODEL");
+constexpr const char* kReasonOtherFirmware = FleetReason("OTHER-FIRMWARE");
+constexpr const char* kReasonOtherSize = FleetReason("OTHER-SIZE");
+constexpr const char* kReasonOtherValue = FleetReason("OTHER-VALUE");

@@ -58,6 +58,28 @@ bool ParseExitCode(const std::string& text, int32_t* pnValue)
     return true;
 }
 
+// Empty: not known; else decimal, no leading zeros, within uint32_t.
+bool ParseOptionalSize(const std::string& text, bool* pblHave, uint32_t* pdwSize)
+{
+    *pblHave = !text.empty();
+    *pdwSize = 0;
+    if (text.empty())
+        return true;
+    if (text.size() > 10 || (text[0] == '0' && text.size() > 1))
+        return false;
+    uint64_t qwValue = 0;
+    for (char ch : text)
+    {
+        if (ch < '0' || ch > '9')
+            return false;
+        qwValue = qwValue * 10 + static_cast<uint64_t>(ch - '0');
+    }
+    if (qwValue > UINT32_MAX)
+        return false;
+    *pdwSize = static_cast<uint32_t>(qwValue);
+    return true;
+}
+
 // One record read from a line start.
 struct RawRecord
 {
@@ -229,15 +251,16 @@ void ReadResyncing(const std::string& text,
     }
 }
 
-// What a journal record's checksum covers: its first 16 fields as written,
-// without the line end.
+// What a journal record's checksum covers: every field before its last as
+// written, without the line end.
 std::string JournalLine(const RecordFields& fields)
 {
-    std::string line = FormatRecord(RecordFields(fields.begin(), fields.begin() + kJChecksum));
+    std::string line = FormatRecord(RecordFields(fields.begin(), fields.end() - 1));
     line.resize(line.size() - 2);
     return line;
 }
 
+// The checksum of a record whose last field is to hold it.
 std::string JournalChecksum(const RecordFields& fields)
 {
     const uint32_t dwCrc = Crc32(JournalLine(fields));
@@ -292,8 +315,9 @@ bool ParseRecords(const std::string& text, std::vector<RecordFields>* pRecords)
 }
 
 const char* const kLogFieldNames[kLogFieldCount] = {
-    "time", "computer",  "run",     "command",   "name",   "guid",     "offset", "data",
-    "old",  "read back", "outcome", "exit code", "reason", "messages", "backup"};
+    "time",   "computer", "run",    "command",   "name",     "guid",
+    "offset", "data",     "old",    "read back", "outcome",  "exit code",
+    "reason", "messages", "backup", "model",     "firmware", "size"};
 
 std::string FormatLogHeader()
 {
@@ -307,9 +331,9 @@ std::string FormatLogEntry(const LogEntry& entry)
 
 bool IsLogHeader(const RecordFields& fields)
 {
-    if (fields.size() != kLogFieldCount)
+    if (fields.size() != kLogFieldCount && fields.size() != kLogLegacyFieldCount)
         return false;
-    for (size_t i = 0; i < kLogFieldCount; ++i)
+    for (size_t i = 0; i < fields.size(); ++i)
     {
         std::string field = fields[i];
         // A file saved by an editor may start with a UTF-8 byte order mark.
@@ -323,10 +347,11 @@ bool IsLogHeader(const RecordFields& fields)
 
 bool LogEntryFromRecord(const RecordFields& fields, LogEntry* pEntry)
 {
-    if (fields.size() != kLogFieldCount || IsLogHeader(fields))
+    if ((fields.size() != kLogFieldCount && fields.size() != kLogLegacyFieldCount) ||
+        IsLogHeader(fields))
         return false;
     for (size_t i = 0; i < kLogFieldCount; ++i)
-        (*pEntry)[i] = fields[i];
+        (*pEntry)[i] = i < fields.size() ? fields[i] : std::string();
     return true;
 }
 
@@ -349,20 +374,32 @@ std::string FormatJournalRecord(const JournalRecord& record)
     fields[kJReadBack] = OptionalByte(record.blHaveReadBack, record.bReadBack);
     fields[kJExitCode] = std::to_string(record.nExitCode);
     fields[kJReason] = record.reason;
+    fields[kJModel] = record.model;
+    fields[kJFirmware] = record.firmware;
+    fields[kJSize] = record.blHaveSize ? std::to_string(record.dwSize) : std::string();
     fields[kJChecksum] = JournalChecksum(fields);
     return FormatRecord(fields);
 }
 
 bool JournalRecordFromFields(const RecordFields& fields, JournalRecord* pRecord)
 {
-    if (fields.size() != kJFieldCount && fields.size() != kJLegacyFieldCount)
+    const size_t cFields = fields.size();
+    if (cFields != kJFieldCount && cFields != kJChecksummedLegacyFieldCount &&
+        cFields != kJLegacyFieldCount)
         return false;
     uint32_t dwChecksum = 0;
-    if (fields.size() == kJFieldCount &&
-        (fields[kJChecksum].size() != 8 || !ParseHexField(fields[kJChecksum], 8, &dwChecksum) ||
+    if (cFields != kJLegacyFieldCount &&
+        (fields.back().size() != 8 || !ParseHexField(fields.back(), 8, &dwChecksum) ||
          dwChecksum != Crc32(JournalLine(fields))))
         return false;
     JournalRecord record;
+    if (cFields == kJFieldCount)
+    {
+        if (!ParseOptionalSize(fields[kJSize], &record.blHaveSize, &record.dwSize))
+            return false;
+        record.model = fields[kJModel];
+        record.firmware = fields[kJFirmware];
+    }
     if (fields[kJKind] == kKindIntent)
         record.kind = JournalKind::Intent;
     else if (fields[kJKind] == kKindOutcome)
@@ -420,7 +457,7 @@ JournalContents ReadJournal(const std::string& text)
         [&](const RecordFields& fields)
         {
             JournalRecordFromFields(fields, &record);
-            blChecksummed = blChecksummed || fields.size() == kJFieldCount;
+            blChecksummed = blChecksummed || fields.size() != kJLegacyFieldCount;
             contents.records.push_back(record);
         },
         &nHeaders, &contents.damaged);

@@ -74,7 +74,11 @@ enum LogField
     kLogReason,   // one word naming why (OFFSET-OUTSIDE, NOT-KEPT, ...); empty on success
     kLogMessages, // the run's messages joined by " / "
     kLogBackup,   // the backup dump of a writing run, else empty
-    kLogFieldCount
+    kLogModel,    // the PC's model and firmware version; empty when unknown
+    kLogFirmware,
+    kLogSize, // the variable's size in bytes, decimal; empty when not read
+    kLogFieldCount,
+    kLogLegacyFieldCount = kLogModel // logs written before the PC's identity
 };
 
 using LogEntry = std::array<std::string, kLogFieldCount>;
@@ -84,9 +88,13 @@ extern const char* const kLogFieldNames[kLogFieldCount];
 
 std::string FormatLogHeader();
 std::string FormatLogEntry(const LogEntry& entry);
-// A record with exactly kLogFieldCount fields that is not the header line
-// (the header's first field may start with a UTF-8 byte order mark).
+// A record with exactly kLogFieldCount fields, or kLogLegacyFieldCount (as
+// written before the PC's identity; its model, firmware and size are then
+// empty), that is not a header line.
 bool LogEntryFromRecord(const RecordFields& fields, LogEntry* pEntry);
+// The header line, of either count of fields: their names in order (the
+// first may start with a UTF-8 byte order mark). A log begun before the PC's
+// identity keeps its shorter header when newer lines are appended to it.
 bool IsLogHeader(const RecordFields& fields);
 
 struct LogContents
@@ -133,6 +141,12 @@ struct JournalRecord
     uint8_t bReadBack = 0;
     int32_t nExitCode = 0;
     std::string reason;
+    // Both kinds: what the run ran on. Empty, and blHaveSize false, when not
+    // known (the variable was not read) and in records of earlier versions.
+    std::string model;    // the PC's model
+    std::string firmware; // its firmware version
+    bool blHaveSize = false;
+    uint32_t dwSize = 0; // the variable's size in bytes
 };
 
 // The journal record's fields in order.
@@ -154,31 +168,38 @@ enum JournalField
     kJReadBack,
     kJExitCode,
     kJReason,
+    kJModel,
+    kJFirmware,
+    kJSize,
     kJChecksum,
     kJFieldCount,
-    kJLegacyFieldCount = kJChecksum // journals written before the checksum
+    kJLegacyFieldCount = kJModel,               // journals written before the checksum
+    kJChecksummedLegacyFieldCount = kJModel + 1 // and those after, before the PC's identity
 };
 
-// The journal record's fields, 17 of them, every record the same whatever
+// The journal record's fields, 20 of them, every record the same whatever
 // its kind:
 //   kind;time;run;command;name;guid;offset;data;old;new;undoes;backup;
-//   outcome;read back;exit code;reason;checksum
+//   outcome;read back;exit code;reason;model;firmware;size;checksum
 // kind is INTENT or OUTCOME; offset upper-case hexadecimal without leading
 // zeros; data two upper-case digits; old, new and read back two upper-case
 // digits or empty when not present; exit code decimal, '-' for a negative
-// one. An outcome record repeats the run's command, NAME, GUID, OFFSET, DATA,
-// old, new, undoes and backup (ChooseUndo matches it to its intent by them).
-// checksum is the CRC-32 (that of zip and PNG) of the record's first 16
-// fields as FormatRecord writes them, without the line end, in 8 upper-case
+// one; size decimal without leading zeros, or empty. An outcome record
+// repeats the run's command, NAME, GUID, OFFSET, DATA, old, new, undoes and
+// backup (ChooseUndo matches it to its intent by them).
+// checksum is the CRC-32 (that of zip and PNG) of all the fields before it as
+// FormatRecord writes them, without the line end, in 8 upper-case
 // hexadecimal digits: a record cut short or glued to the next one fails it.
-// Journals written before the checksum hold records of the first 16 fields
-// alone; they are still read.
+// Records of earlier versions are still read: the first 16 fields alone
+// (before the checksum), and those 16 with their checksum (before model,
+// firmware and size).
 std::string FormatJournalRecord(const JournalRecord& record);
-// False for a record that is not a journal record of this format (wrong field
-// count, unknown kind, malformed offset, byte or exit code, a checksum that
-// does not match). Read strictly: offset 1 to 8 hexadecimal digits, each byte
-// exactly two, the checksum exactly eight, exit code without '+' or leading
-// zeros; hexadecimal digits may be of either case.
+// False for a record that is not a journal record of these formats (wrong
+// field count, unknown kind, malformed offset, byte, exit code or size, a
+// checksum that does not match). Read strictly: offset 1 to 8 hexadecimal
+// digits, each byte exactly two, the checksum exactly eight, exit code
+// without '+' or leading zeros, size at most 4294967295; hexadecimal digits
+// may be of either case.
 bool JournalRecordFromFields(const RecordFields& fields, JournalRecord* pRecord);
 
 // CRC-32 (reflected polynomial 0xEDB88320, as zip, PNG and Ethernet use).

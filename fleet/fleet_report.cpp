@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <tuple>
 
 namespace
 {
@@ -49,6 +50,18 @@ bool IsSuccess(const std::string& outcome)
 
 // Reasons -> the PCs' display names, sorted by their lower-case names.
 using ReasonPcs = std::map<std::string, std::vector<std::string>>;
+// Upper-case outcome word -> reasons.
+using OutcomePcs = std::map<std::string, ReasonPcs>;
+
+// A PC's model and firmware version as its last run recorded them, in report
+// order: by model, then firmware version, an unknown one ("") after the known.
+using Identity = std::tuple<bool, std::string, bool, std::string>;
+
+Identity IdentityOf(const LogEntry& entry)
+{
+    return {entry[kLogModel].empty(), entry[kLogModel], entry[kLogFirmware].empty(),
+            entry[kLogFirmware]};
+}
 
 struct Setting
 {
@@ -56,7 +69,8 @@ struct Setting
     std::map<std::string, size_t> lastRun; // lower-case computer name -> entry index
     // lower-case computer name -> file -> its last entry there
     std::map<std::string, std::map<size_t, size_t>> lastInFile;
-    std::map<std::string, ReasonPcs> byOutcome; // upper-case outcome word -> reasons
+    OutcomePcs byOutcome;
+    std::map<Identity, OutcomePcs> byIdentity;
 };
 
 struct Report
@@ -122,6 +136,8 @@ Report BuildReport(const ReportInput& input)
         {
             const LogEntry& entry = input.entries[pc.second];
             setting.byOutcome[OutcomeOf(entry)][entry[kLogReason]].push_back(ComputerOf(entry));
+            setting.byIdentity[IdentityOf(entry)][OutcomeOf(entry)][entry[kLogReason]].push_back(
+                ComputerOf(entry));
         }
     }
     return report;
@@ -168,6 +184,37 @@ std::vector<std::string> OutcomeOrder(const Setting& setting)
             outcome.first != kOutcomeNotPossible)
             order.push_back(outcome.first);
     return order;
+}
+
+std::string ReasonShown(const std::string& reason)
+{
+    return reason.empty() ? "(no reason)" : reason;
+}
+
+// "model "M", firmware "F": 400 CHANGED, 37 FAILED OTHER-FIRMWARE"
+std::string IdentityLine(const Setting& setting, const Identity& identity,
+                         const OutcomePcs& outcomes)
+{
+    const std::string& model = std::get<1>(identity);
+    const std::string& firmware = std::get<3>(identity);
+    std::string line = "    model " + (model.empty() ? "unknown" : "\"" + Shown(model) + "\"") +
+                       ", firmware " +
+                       (firmware.empty() ? "unknown" : "\"" + Shown(firmware) + "\"") + ":";
+    const char* pszSeparator = " ";
+    for (const std::string& outcome : OutcomeOrder(setting))
+    {
+        const auto found = outcomes.find(outcome);
+        if (found == outcomes.end())
+            continue;
+        for (const auto& reason : found->second)
+        {
+            line += pszSeparator + std::to_string(reason.second.size()) + " " + Shown(outcome);
+            if (!IsSuccess(outcome) || !reason.first.empty())
+                line += " " + Shown(ReasonShown(reason.first));
+            pszSeparator = ", ";
+        }
+    }
+    return line + "\n";
 }
 
 // A cell as text a spreadsheet shows, never runs: one that would start a
@@ -217,9 +264,11 @@ std::string FormatReportText(const ReportInput& input)
             // Reasons of failures always; of successes when one is given.
             for (const auto& reason : found->second)
                 if (!IsSuccess(outcome) || !reason.first.empty())
-                    text += CountLine("      ", reason.first.empty() ? "(no reason)" : reason.first,
-                                      reason.second.size());
+                    text += CountLine("      ", ReasonShown(reason.first), reason.second.size());
         }
+        text += "  By model and firmware version:\n";
+        for (const auto& identity : setting.byIdentity)
+            text += IdentityLine(setting, identity.first, identity.second);
         std::string failed;
         size_t nFailed = 0;
         for (const auto& pc : setting.lastRun)
@@ -229,9 +278,9 @@ std::string FormatReportText(const ReportInput& input)
                 continue;
             ++nFailed;
             failed += "    " + Shown(ComputerOf(entry)) + "  " + Shown(OutcomeOf(entry)) + " " +
-                      Shown(entry[kLogReason].empty() ? "(no reason)" : entry[kLogReason]) +
-                      "  exit " + Shown(entry[kLogExitCode]) + "  " + Shown(entry[kLogCommand]) +
-                      " " + Shown(entry[kLogTime]) + "\n";
+                      Shown(ReasonShown(entry[kLogReason])) + "  exit " +
+                      Shown(entry[kLogExitCode]) + "  " + Shown(entry[kLogCommand]) + " " +
+                      Shown(entry[kLogTime]) + "\n";
         }
         text += "  PCs whose last run failed: " + std::to_string(nFailed) + "\n" + failed;
     }
@@ -249,23 +298,29 @@ std::string FormatReportText(const ReportInput& input)
 std::string FormatReportCsv(const ReportInput& input)
 {
     const Report report = BuildReport(input);
-    std::string csv = "name,guid,offset,data,outcome,reason,pcs,computers\r\n";
+    std::string csv = "name,guid,offset,data,model,firmware,outcome,reason,pcs,computers\r\n";
     for (const Setting& setting : report.settings)
     {
-        for (const std::string& outcome : OutcomeOrder(setting))
+        for (const auto& identity : setting.byIdentity)
         {
-            const auto found = setting.byOutcome.find(outcome);
-            if (found == setting.byOutcome.end())
-                continue;
-            for (const auto& reason : found->second)
+            const std::string cells = CsvField(setting.name) + "," + CsvField(setting.guid) + "," +
+                                      CsvField(setting.offset) + "," + CsvField(setting.data) +
+                                      "," + CsvField(std::get<1>(identity.first)) + "," +
+                                      CsvField(std::get<3>(identity.first)) + ",";
+            for (const std::string& outcome : OutcomeOrder(setting))
             {
-                std::string computers;
-                for (const std::string& computer : reason.second)
-                    computers += (computers.empty() ? "" : " ") + computer;
-                csv += CsvField(setting.name) + "," + CsvField(setting.guid) + "," +
-                       CsvField(setting.offset) + "," + CsvField(setting.data) + "," +
-                       CsvField(outcome) + "," + CsvField(reason.first) + "," +
-                       std::to_string(reason.second.size()) + "," + CsvField(computers) + "\r\n";
+                const auto found = identity.second.find(outcome);
+                if (found == identity.second.end())
+                    continue;
+                for (const auto& reason : found->second)
+                {
+                    std::string computers;
+                    for (const std::string& computer : reason.second)
+                        computers += (computers.empty() ? "" : " ") + computer;
+                    csv += cells + CsvField(outcome) + "," + CsvField(reason.first) + "," +
+                           std::to_string(reason.second.size()) + "," + CsvField(computers) +
+                           "\r\n";
+                }
             }
         }
     }

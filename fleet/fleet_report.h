@@ -38,15 +38,22 @@ void AddLogFile(const LogContents& log, ReportInput* pInput);
 // last run was CHANGED, UNCHANGED, UNDONE, HOLDS, READY, FAILED and
 // NOT-POSSIBLE (0 included) and every other outcome seen (alphabetically);
 // under each failure outcome a line per reason ("(no reason)" for an empty
-// one), under a success one per reason given; then the PCs whose last run
-// failed with their outcome, reason, exit code, command and time; the
-// unreadable lines and files at the end. Control characters show as '?'.
+// one), under a success one per reason given; then the PCs by the model and
+// firmware version their last run recorded, a line for each pair,
+//     model "Model A", firmware "1.5": 37 FAILED OTHER-FIRMWARE, 2 UNCHANGED
+// sorted by model, then firmware version, byte by byte, "unknown" (an empty
+// field, and every line of a log written before the fields) after the known,
+// with the counts by outcome and reason in the order above; then the PCs
+// whose last run failed with their outcome, reason, exit code, command and
+// time; the unreadable lines and files at the end. Control characters show
+// as '?'.
 std::string FormatReportText(const ReportInput& input);
 // CSV (comma-separated, RFC 4180 quoting, CR LF) with the header
-// name,guid,offset,data,outcome,reason,pcs,computers
-// one row per setting, outcome and reason that has PCs, outcomes in the text
-// form's order and reasons alphabetically; computers (as in their last run)
-// joined by spaces. Any PC can write the logs: a cell that begins with '=',
+// name,guid,offset,data,model,firmware,outcome,reason,pcs,computers
+// one row per setting, model and firmware version (empty cells when
+// unknown), outcome and reason that has PCs, in the text form's order
+// (reasons alphabetically); computers (as in their last run) joined by
+// spaces. Any PC can write the logs: a cell that begins with '=',
 // '+', '-', '@', a tab or a CR, which a spreadsheet would take for a formula,
 // begins with '\'' instead. The unreadable lines and files are not in the CSV.
 std::string FormatReportCsv(const ReportInput& input);

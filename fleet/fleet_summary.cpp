@@ -119,21 +119,35 @@ std::string FormatSummaryLine(const RunSummary& summary)
 
 std::string FormatSummaryJson(const RunSummary& summary)
 {
-    // Each text is cut shorter until the line fits; realistic words and run
-    // ids fit at the first try. With every text cut to 4 bytes (escaped, 6
-    // characters each at most) the line is at most 196 characters.
-    std::string json;
-    for (size_t cbMax = 64;; cbMax /= 2)
+    // The program's words and run id are short: the PC's model, up to 128
+    // characters, is what may not fit, and is cut first. With every text cut
+    // to 1 byte (escaped, 6 characters at most) the line is at most 179
+    // characters.
+    auto format = [&summary](size_t cbMax, size_t cbIdentityMax)
     {
-        json = "{\"result\":" + JsonOptional(summary.outcome, cbMax) +
+        return "{\"result\":" + JsonOptional(summary.outcome, cbMax) +
                ",\"exit\":" + std::to_string(summary.nExitCode) +
                ",\"command\":" + JsonOptional(summary.command, cbMax) +
                ",\"old\":" + JsonByte(summary.blHaveOld, summary.bOld) +
                ",\"new\":" + JsonByte(summary.blHaveNew, summary.bNew) +
                ",\"read\":" + JsonByte(summary.blHaveReadBack, summary.bReadBack) +
                ",\"reason\":" + JsonOptional(summary.reason, cbMax) +
-               ",\"run\":" + JsonOptional(summary.run, cbMax) + "}";
-        if (json.size() <= kSummaryMaxChars || cbMax <= 4)
+               ",\"run\":" + JsonOptional(summary.run, cbMax) +
+               ",\"model\":" + JsonOptional(summary.model, cbIdentityMax) +
+               ",\"firmware\":" + JsonOptional(summary.firmware, cbIdentityMax) +
+               ",\"size\":" + (summary.blHaveSize ? std::to_string(summary.dwSize) : "null") + "}";
+    };
+    std::string json;
+    for (size_t cbIdentityMax = 64; cbIdentityMax >= 1; --cbIdentityMax)
+    {
+        json = format(64, cbIdentityMax);
+        if (json.size() <= kSummaryMaxChars)
+            return json;
+    }
+    for (size_t cbMax = 32;; cbMax /= 2)
+    {
+        json = format(cbMax, 1);
+        if (json.size() <= kSummaryMaxChars || cbMax <= 1)
             return json;
     }
 }

@@ -21,6 +21,11 @@ struct RunSummary
     uint8_t bReadBack = 0;
     std::string reason; // reason word, "" on success
     std::string run;    // run id, "" when none was made
+    // What the run ran on (--json only); "" and blHaveSize false when unknown.
+    std::string model;
+    std::string firmware;
+    bool blHaveSize = false;
+    uint32_t dwSize = 0; // the variable's size in bytes
 };
 
 // "RESULT=CHANGED EXIT=0 OLD=03 NEW=7E READ=7E REASON= RUN=..." with empty
@@ -29,8 +34,11 @@ struct RunSummary
 // a UTF-8 character boundary. No line end.
 std::string FormatSummaryLine(const RunSummary& summary);
 // {"result":"CHANGED","exit":0,"command":"set","old":"03","new":"7E","read":"7E",
-//  "reason":null,"run":"..."} with null for what was not seen; strings escaped
-// as JSON requires (control characters as \u00XX, bytes that are not UTF-8
-// as \ufffd); one line, no line end. Never longer than kSummaryMaxChars: texts
-// are cut shorter (64, 32, ... 4 bytes each) until it fits.
+//  "reason":null,"run":"...","model":"...","firmware":"...","size":4096} with
+// null for what was not seen or is not known; strings escaped as JSON
+// requires (control characters as \u00XX, bytes that are not UTF-8 as
+// \ufffd); one line, no line end. Never longer than kSummaryMaxChars: the
+// model and firmware version are cut first, shorter a byte at a time from 64
+// bytes down to 1 each, then the other texts, to 32, 16, ... 1 byte, until it
+// fits: the run id and the program's own words stay whole as long as they can.
 std::string FormatSummaryJson(const RunSummary& summary);

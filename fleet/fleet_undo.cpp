@@ -191,6 +191,7 @@ UndoChoice ChooseUndo(const JournalContents& journal, const std::string& name,
         choice.kind = UndoChoice::Kind::Change; // the latest one wins
         choice.run = record.run;
         choice.bOld = record.bOld;
+        choice.firmware = record.firmware;
         choice.blInterrupted = blUnknown;
     }
     if (choice.kind != UndoChoice::Kind::Change)

@@ -21,6 +21,10 @@ struct UndoChoice
     // names, "" when no run id can be read.
     std::string run;
     uint8_t bOld = 0; // Change, TakenBack: the value the byte held before that change
+    // Change, TakenBack: the firmware version the change was made under, as
+    // its intent records it; "" when not known (a record of an earlier
+    // version, or SMBIOS gave none), which is no difference from any.
+    std::string firmware;
     // The change's end is not known: its intent has no outcome record, or its
     // outcome is FAILED with reason NO-READ-BACK (written, not read again).
     // Either way the write may have happened.

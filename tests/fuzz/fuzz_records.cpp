@@ -6,12 +6,18 @@
 // that reads as damaged), name damaged lines in order, and take a whole
 // record appended after a line end (as the writer appends) as itself, never
 // taking anything new before it; the undo choice made from them holds to what
-// it names.
+// it names. The input's first two lines also drive the guards: a pattern
+// matches as a plain reference matcher says, and the guard line of a PC with
+// such a model and firmware version, split as the C runtime splits a command
+// line, is taken after a set and holds on that PC.
+#include "fleet/fleet_args.h"
+#include "fleet/fleet_guard.h"
 #include "fleet/fleet_records.h"
 #include "fleet/fleet_undo.h"
 
 #include "fuzz_common.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -218,6 +224,76 @@ void CheckLog(const std::string& text)
     }
 }
 
+// '*' matches any run, ASCII letters fold: by the table of which prefixes of
+// the pattern match which prefixes of the value.
+bool ReferenceMatch(const std::string& pattern, const std::string& value)
+{
+    auto fold = [](char ch) { return (ch >= 'a' && ch <= 'z') ? static_cast<char>(ch - 32) : ch; };
+    std::vector<bool> row(value.size() + 1, false);
+    row[0] = true;
+    for (char chPattern : pattern)
+    {
+        std::vector<bool> next(value.size() + 1, false);
+        next[0] = chPattern == '*' && row[0];
+        for (size_t j = 1; j <= value.size(); ++j)
+            next[j] = chPattern == '*' ? (row[j] || next[j - 1])
+                                       : (row[j - 1] && fold(chPattern) == fold(value[j - 1]));
+        row.swap(next);
+    }
+    return row[value.size()];
+}
+
+void CheckGuards(const std::string& text)
+{
+    const size_t nFirstEnd = std::min(text.find('\n'), text.size());
+    const std::string first = text.substr(0, std::min<size_t>(nFirstEnd, 200));
+    const std::string rest = nFirstEnd < text.size() ? text.substr(nFirstEnd + 1) : std::string();
+    const std::string second = rest.substr(0, std::min<size_t>(rest.find('\n'), 200));
+    fuzz::Check(MatchesPattern(first, second) == ReferenceMatch(first, second));
+    fuzz::Check(MatchesPattern(second, second));
+
+    PcFacts pc;
+    pc.model = second;
+    pc.firmware = first;
+    pc.blHaveSize = pc.blHaveByte = true;
+    pc.dwSize = static_cast<uint32_t>(text.size());
+    pc.bByte = static_cast<uint8_t>(text.empty() ? 0 : text[0]);
+    const std::string line = FormatGuardLine(pc, 0x05);
+    // Quotes open and close (no quote inside a value, no backslash before one), so
+    // splitting at spaces outside them is how the C runtime splits it.
+    std::vector<std::string> args = {"set", "Setup", "{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9}", "1A",
+                                     "05"};
+    std::string arg;
+    bool blQuoted = false;
+    for (size_t i = 0; i <= line.size(); ++i)
+    {
+        const char ch = i < line.size() ? line[i] : ' ';
+        fuzz::Check(ch >= 0x20 && ch < 0x7F && ch != '%' && ch != '!' && ch != '$' && ch != '`');
+        if (ch == '"')
+        {
+            fuzz::Check(i == 0 || line[i - 1] != '\\');
+            blQuoted = !blQuoted;
+        }
+        else if (ch == ' ' && !blQuoted)
+        {
+            args.push_back(arg);
+            arg.clear();
+        }
+        else
+            arg += ch;
+    }
+    fuzz::Check(!blQuoted);
+    std::vector<const char*> argv = {"ArdentisFleet64.exe"};
+    for (const std::string& each : args)
+        argv.push_back(each.c_str());
+    FleetRequest request;
+    std::string error;
+    fuzz::Check(ParseFleetArgs(static_cast<int>(argv.size()), argv.data(), &request, &error));
+    fuzz::Check(request.blHaveModel == !pc.model.empty() &&
+                request.blHaveFirmware == !pc.firmware.empty());
+    fuzz::Check(JudgeGuards(request, pc).failed == GuardKind::None);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pbData, size_t cbData)
@@ -234,9 +310,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pbData, size_t cbData)
 
         LogEntry entry;
         if (LogEntryFromRecord(fields, &entry))
-            fuzz::Check(FormatLogEntry(entry) == FormatRecord(fields));
+        {
+            // A line written before the PC's identity has its fields empty.
+            RecordFields whole = fields;
+            whole.resize(kLogFieldCount);
+            fuzz::Check(FormatLogEntry(entry) == FormatRecord(whole));
+        }
         else
-            fuzz::Check(fields.size() != kLogFieldCount || IsLogHeader(fields));
+            fuzz::Check(
+                (fields.size() != kLogFieldCount && fields.size() != kLogLegacyFieldCount) ||
+                IsLogHeader(fields));
 
         JournalRecord record;
         if (JournalRecordFromFields(fields, &record))
@@ -262,5 +345,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pbData, size_t cbData)
 
     CheckJournal(text);
     CheckLog(text);
+    CheckGuards(text);
     return 0;
 }

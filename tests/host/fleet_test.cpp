@@ -1,6 +1,8 @@
-// The fleet program's pure logic: command line, record files, journal, undo
-// choice, summary line, report and the PC's identity from SMBIOS.
+// The fleet program's pure logic: command line, guards, record files,
+// journal, undo choice, summary line, report and the PC's identity from
+// SMBIOS.
 #include "fleet/fleet_args.h"
+#include "fleet/fleet_guard.h"
 #include "fleet/fleet_records.h"
 #include "fleet/fleet_report.h"
 #include "fleet/fleet_summary.h"
@@ -33,6 +35,18 @@ bool Parse(std::vector<std::string> args, FleetRequest* pRequest, std::string* p
     return ParseFleetArgs(static_cast<int>(argv.size()), argv.data(), pRequest, pError);
 }
 
+// The fields with the last made the checksum of those before it, as the
+// journal's writer makes it.
+RecordFields WithChecksum(RecordFields fields)
+{
+    const std::string line = FormatRecord(RecordFields(fields.begin(), fields.end() - 1));
+    const uint32_t dwCrc = Crc32(line.substr(0, line.size() - 2));
+    fields.back().clear();
+    for (int nShift = 24; nShift >= 0; nShift -= 8)
+        fields.back() += HexByte(static_cast<uint8_t>(dwCrc >> nShift));
+    return fields;
+}
+
 LogEntry LogRun(const char* pszTime, const char* pszPc, const char* pszOutcome,
                 const char* pszReason, const char* pszExit = "0", const char* pszOffset = "1A",
                 const char* pszData = "05", const char* pszGuid = kGuid,
@@ -63,6 +77,12 @@ TEST(FleetArgs, Rows)
          nullptr},
         {{"check", "Setup", g, "1", "1", "--busy-code", "2147483647"}, nullptr},
         {{"report", "\\\\srv\\logs", "--csv"}, nullptr},
+        {{"set", "Setup", g, "1A", "05", "--model", "Nelvrik 14*", "--firmware", "1.2.*", "--size",
+          "4096", "--was", "0,ff,7E,05"},
+         nullptr},
+        {{"check", "Setup", g, "1A", "05", "--GUARD", "--Model", "*", "--size", "4194304"},
+         nullptr},
+        {{"undo", "Setup", g, "1A", "05", "--was", "7", "--firmware", "-1"}, nullptr},
         {{}, "no command"},
         {{"sets", "Setup", g, "1", "1"}, "unknown command [sets]"},
         {{"set", "Setup", g, "1"}, "set needs NAME GUID OFFSET DATA, 3 given"},
@@ -94,6 +114,37 @@ TEST(FleetArgs, Rows)
         {{"set", "Setup", g, "1", "1", "--busy-code", "0618"}, "not [0618]"},
         {{"set", "Setup", g, "1", "1", "--busy-code", "1618 "}, "not [1618 ]"},
         {{"set", "Setup", g, "1\r\n", "1"}, "not [1??]"},
+        // Guards.
+        {{"set", "Setup", g, "1", "1", "--model"}, "[--model] needs its TEXT"},
+        {{"set", "Setup", g, "1", "1", "--model", "--size", "1"}, "[--model] needs its TEXT"},
+        {{"set", "Setup", g, "1", "1", "--model", ""}, "--model needs a TEXT, not []"},
+        {{"check", "Setup", g, "1", "1", "--firmware", ""}, "--firmware needs a TEXT, not []"},
+        {{"undo", "Setup", g, "1", "1", "--firmware"}, "[--firmware] needs its TEXT"},
+        {{"set", "Setup", g, "1", "1", "--size"}, "[--size] needs its N"},
+        {{"set", "Setup", g, "1", "1", "--size", "0"}, "decimal number 1 to 4194304, not [0]"},
+        {{"set", "Setup", g, "1", "1", "--size", "4194305"}, "not [4194305]"},
+        {{"set", "Setup", g, "1", "1", "--size", "04096"}, "not [04096]"},
+        {{"set", "Setup", g, "1", "1", "--size", "4096 "}, "not [4096 ]"},
+        {{"set", "Setup", g, "1", "1", "--size", "0x1000"}, "not [0x1000]"},
+        {{"set", "Setup", g, "1", "1", "--size", "+4096"}, "not [+4096]"},
+        {{"set", "Setup", g, "1", "1", "--size", "99999999999"}, "not [99999999999]"},
+        {{"set", "Setup", g, "1", "1", "--was"}, "[--was] needs its XX[,YY...]"},
+        {{"set", "Setup", g, "1", "1", "--was", ""}, "separated by commas, not []"},
+        {{"set", "Setup", g, "1", "1", "--was", "0,"}, "not [0,]"},
+        {{"set", "Setup", g, "1", "1", "--was", ",0"}, "not [,0]"},
+        {{"set", "Setup", g, "1", "1", "--was", "0,,1"}, "not [0,,1]"},
+        {{"set", "Setup", g, "1", "1", "--was", "0, 1"}, "not [0, 1]"},
+        {{"set", "Setup", g, "1", "1", "--was", "100"}, "not [100]"},
+        {{"set", "Setup", g, "1", "1", "--was", "0x1"}, "not [0x1]"},
+        {{"set", "Setup", g, "1", "1", "--was", "0;1"}, "not [0;1]"},
+        {{"set", "Setup", g, "1", "1", "--size", "1", "--SIZE", "1"}, "[--SIZE] is given twice"},
+        {{"set", "Setup", g, "1", "1", "--guard"}, "[--guard] does not belong to set"},
+        {{"undo", "Setup", g, "1", "1", "--guard"}, "[--guard] does not belong to undo"},
+        {{"report", "f", "--model", "x"}, "[--model] does not belong to report"},
+        {{"check", "Setup", g, "1", "1", "--guard", "--detect"},
+         "[--guard] does not go with [--detect]"},
+        {{"check", "Setup", g, "1", "1", "--json", "--guard"},
+         "[--guard] does not go with [--json]"},
     };
     for (const ArgRow& row : rows)
     {
@@ -130,10 +181,19 @@ TEST(FleetArgs, FieldsOfAcceptedLines)
     EXPECT_TRUE(r.blHaveRebootCode && r.blHaveBusyCode);
     EXPECT_EQ(r.dwRebootCode, 3010u);
     EXPECT_EQ(r.dwBusyCode, 1618u);
+    EXPECT_TRUE(!r.blHaveModel && !r.blHaveFirmware && !r.blHaveSize && !r.blHaveWas && !r.blGuard);
+    ASSERT_TRUE(Parse({"check", "Setup", kGuid, "1A", "5", "--was", "0,Fe,0,5", "--model",
+                       "a \"b\"", "--firmware", "*", "--size", "1", "--guard"},
+                      &r, &error));
+    EXPECT_TRUE(r.blHaveModel && r.blHaveFirmware && r.blHaveSize && r.blHaveWas && r.blGuard);
+    EXPECT_EQ(r.modelPattern, "a \"b\"");
+    EXPECT_EQ(r.firmwarePattern, "*");
+    EXPECT_EQ(r.dwSize, 1u);
+    EXPECT_EQ(r.wasValues, (std::vector<uint8_t>{0x00, 0xFE, 0x00, 0x05}));
     ASSERT_TRUE(Parse({"report", "--CSV", "C:\\logs"}, &r, &error));
     EXPECT_EQ(r.command, FleetCommand::Report);
     EXPECT_EQ(r.logFolder, "C:\\logs");
-    EXPECT_TRUE(r.blCsv && !r.blHaveBusyCode);
+    EXPECT_TRUE(r.blCsv && !r.blHaveBusyCode && !r.blHaveWas && r.wasValues.empty());
     EXPECT_EQ(HexOffset(0), "0");
     EXPECT_EQ(HexOffset(0xABC0012u), "ABC0012");
     EXPECT_EQ(HexByte(0x0A), "0A");
@@ -144,9 +204,217 @@ TEST(FleetArgs, UsageNamesEveryCommandAndOption)
     const std::string usage = FleetUsageText();
     for (const char* pszWord :
          {"ArdentisFleet64.exe", "ArdentisFleet.exe", "check ", "set ", "undo ", "report ",
-          "--force", "--detect", "--json", "--log", "--reboot-code", "--busy-code", "--csv"})
+          "--force", "--detect", "--json", "--log", "--reboot-code", "--busy-code", "--csv",
+          "--model", "--firmware", "--size", "--was", "--guard"})
         EXPECT_NE(usage.find(pszWord), std::string::npos) << pszWord;
     EXPECT_EQ(usage.back(), '\n');
+}
+
+// ---- Guards ----
+
+TEST(FleetGuard, PatternRows)
+{
+    std::string many; // "*a*a...*a*b": exponential for a matcher that backtracks each '*'
+    for (int i = 0; i < 40; ++i)
+        many += "*a";
+    const struct
+    {
+        std::string pattern;
+        std::string value;
+        bool blMatches;
+    } rows[] = {
+        {"Nelvrik 14", "Nelvrik 14", true},
+        {"NELVRIK 14", "nelvrik 14", true},
+        {"Nelvrik 14", "Nelvrik 14 ", false},
+        {"Nelvrik 14", "Nelvrik 1", false},
+        {"\xC3\xA9", "\xC3\x89", false}, // only ASCII letters fold
+        {"Model ?", "Model A", false},   // '?' is itself
+        {"Model ?", "Model ?", true},
+        {"*", "", true},
+        {"**", "", true},
+        {"*a", "", false},
+        {"a*", "", false},
+        {"*", "Nelvrik 14", true},
+        {"*14", "Nelvrik 14", true},
+        {"*15", "Nelvrik 14", false},
+        {"nel*", "Nelvrik 14", true},
+        {"Nel*14", "Nelvrik 14", true},
+        {"Nel*15", "Nelvrik 14", false},
+        {"*VRIK*", "Nelvrik 14", true},
+        {"*x*", "Nelvrik 14", false},
+        {"N*l*k*1*", "Nelvrik 14", true},
+        {"Nel**vrik*14", "Nelvrik 14", true},
+        {"a*a", "a", false},
+        {"a*a", "aa", true},
+        {"ab*bc", "abc", false},
+        {"*14*14", "14", false},
+        {"*ab*b", "aabab", true},
+        {"a*b*c", "acb", false},
+        {"*aab", "aaab", true},
+        {"*aa*aa*", "aaa", false}, // runs in order, never overlapping
+        {"*aa*aa*", "aaaa", true},
+        {many + "*b", std::string(5000, 'a'), false},
+        {many + "*", std::string(5000, 'a'), true},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(MatchesPattern(row.pattern, row.value), row.blMatches)
+            << "[" << row.pattern.substr(0, 20) << "] [" << row.value.substr(0, 20) << "]";
+}
+
+TEST(FleetGuard, JudgedInOrder)
+{
+    const PcFacts pc = {"Nelvrik 14", "1.2.7", true, 4096, true, 0x00};
+    PcFacts holding = pc; // the byte holds DATA already
+    holding.bByte = 0x05;
+    const PcFacts unread = {"", "", false, 0, false, 0}; // nothing known
+    const struct
+    {
+        const char* pszArgs; // after NAME GUID OFFSET DATA (1A 05), separated by '|'
+        PcFacts pc;
+        const char* pszReason; // "": every guard holds
+        const char* pszMessage;
+    } rows[] = {
+        {"set", unread, "", ""},
+        {"set|--model|Nelvrik 14|--firmware|1.2.7|--size|4096|--was|00", pc, "", ""},
+        {"check|--model|nelvrik*|--firmware|*.7", pc, "", ""},
+        {"undo|--model|*|--firmware|**", unread, "", ""},
+        {"set|--model|Nelvrik 15", pc, "OTHER-MODEL",
+         "--model \"Nelvrik 15\" does not match this PC's model, \"Nelvrik 14\"."},
+        {"check|--model|Nelvrik*", unread, "OTHER-MODEL",
+         "--model \"Nelvrik*\" does not match this PC's model, which is unknown."},
+        {"undo|--model|A\tB", pc, "OTHER-MODEL",
+         "--model \"A?B\" does not match this PC's model, \"Nelvrik 14\"."},
+        {"undo|--firmware|1.2", pc, "OTHER-FIRMWARE",
+         "--firmware \"1.2\" does not match this PC's firmware version, \"1.2.7\"."},
+        {"set|--firmware|1.2.*", unread, "OTHER-FIRMWARE",
+         "--firmware \"1.2.*\" does not match this PC's firmware version, which is unknown."},
+        {"check|--size|4100", pc, "OTHER-SIZE",
+         "--size 4100 is not the variable's size, 4096 bytes."},
+        {"set|--size|4100", unread, "", ""}, // not read: nothing to write
+        {"set|--was|01,7F", pc, "OTHER-VALUE",
+         "The byte holds 00, neither DATA 05 nor a value of --was 01,7F."},
+        {"undo|--was|1", pc, "OTHER-VALUE",
+         "The byte holds 00, neither DATA 05 nor a value of --was 01."},
+        {"check|--was|7f,0", pc, "", ""},
+        {"undo|--was|01", holding, "", ""}, // DATA always
+        {"set|--was|01", unread, "", ""},   // OFFSET outside: nothing to write
+        // The first that does not hold, in the order model, firmware, size, value.
+        {"set|--was|01|--size|1|--firmware|2|--model|x", pc, "OTHER-MODEL",
+         "--model \"x\" does not match this PC's model, \"Nelvrik 14\"."},
+        {"set|--was|01|--size|1|--firmware|2", pc, "OTHER-FIRMWARE",
+         "--firmware \"2\" does not match this PC's firmware version, \"1.2.7\"."},
+        {"check|--was|01|--size|1", pc, "OTHER-SIZE",
+         "--size 1 is not the variable's size, 4096 bytes."},
+    };
+    for (const auto& row : rows)
+    {
+        std::vector<std::string> args;
+        std::istringstream in(row.pszArgs);
+        for (std::string arg; std::getline(in, arg, '|');)
+            args.push_back(arg);
+        args.insert(args.begin() + 1, {"Setup", kGuid, "1A", "05"});
+        FleetRequest request;
+        std::string error;
+        ASSERT_TRUE(Parse(args, &request, &error)) << error;
+        const GuardVerdict verdict = JudgeGuards(request, row.pc);
+        EXPECT_STREQ(verdict.pszReason, row.pszReason) << row.pszArgs;
+        EXPECT_EQ(verdict.failed == GuardKind::None, *row.pszReason == '\0') << row.pszArgs;
+        EXPECT_EQ(verdict.message, row.pszMessage) << row.pszArgs;
+    }
+    // Undo across a firmware update: the version recorded with the change.
+    const struct
+    {
+        const char* pszRecorded;
+        const char* pszNow;
+        const char* pszMessage; // "": the same firmware
+    } undoRows[] = {
+        {"", "1.5", ""},
+        {"", "", ""},
+        {"1.2", "1.2", ""},
+        {"1.2", "1.5",
+         "The change was made under firmware version \"1.2\"; this PC's is \"1.5\" now."},
+        {"V1.2", "v1.2",
+         "The change was made under firmware version \"V1.2\"; this PC's is \"v1.2\" now."},
+        {"1.2", "",
+         "The change was made under firmware version \"1.2\"; this PC's is unknown now."},
+    };
+    for (const auto& row : undoRows)
+    {
+        const GuardVerdict verdict = JudgeUndoFirmware(row.pszRecorded, row.pszNow);
+        EXPECT_EQ(verdict.message, row.pszMessage) << row.pszRecorded << " " << row.pszNow;
+        EXPECT_EQ(verdict.failed, *row.pszMessage ? GuardKind::Firmware : GuardKind::None);
+        EXPECT_STREQ(verdict.pszReason, *row.pszMessage ? "OTHER-FIRMWARE" : "");
+    }
+}
+
+TEST(FleetGuard, GuardLineRows)
+{
+    auto facts = [](const char* pszModel, const char* pszFirmware)
+    { return PcFacts{pszModel, pszFirmware, true, 4096, true, 0x00}; };
+    // The line pasted after a set: with no '"' inside its quotes and no '\'
+    // before one, the C runtime splits it at the spaces outside them.
+    auto pasted = [](const std::string& line, FleetRequest* pRequest)
+    {
+        std::vector<std::string> args = {"set", "Setup", kGuid, "1A", "05", ""};
+        bool blQuoted = false;
+        for (size_t i = 0; i < line.size(); ++i)
+        {
+            EXPECT_TRUE(line[i] != '"' || i == 0 || line[i - 1] != '\\') << line;
+            if (line[i] == ' ' && !blQuoted)
+                args.emplace_back();
+            else if (line[i] == '"')
+                blQuoted = !blQuoted;
+            else
+                args.back() += line[i];
+        }
+        std::string error;
+        EXPECT_TRUE(Parse(args, pRequest, &error)) << line << ": " << error;
+    };
+    const struct
+    {
+        PcFacts pc; // DATA is 05
+        const char* pszLine;
+    } rows[] = {
+        {facts("Nelvrik 14", "1.2.7"),
+         "--model \"Nelvrik 14\" --firmware \"1.2.7\" --size 4096 --was 00"},
+        {{"Nelvrik 14", "1.2.7", true, 4096, true, 0x05}, // holds DATA: the old value is not known
+         "--model \"Nelvrik 14\" --firmware \"1.2.7\" --size 4096"},
+        {{"", "1.2.7", false, 0, false, 0}, "--firmware \"1.2.7\""},
+        {{"Nelvrik 14", "", true, 4194304, true, 0xFF},
+         "--model \"Nelvrik 14\" --size 4194304 --was FF"},
+        {{"", "", true, 0, true, 0}, "--was 00"},
+        {facts("Say \"Hi\" 100%", "%PATH%!x!"),
+         "--model \"Say *Hi* 100*\" --firmware \"*PATH*x*\" --size 4096 --was 00"},
+        {facts("$env:x `n", "1.2\\"),
+         "--model \"*env:x *n\" --firmware \"1.2*\" --size 4096 --was 00"},
+        {facts("A\\B\\\\", "\\\\"), "--model \"A\\B*\" --firmware \"*\" --size 4096 --was 00"},
+        {facts("--x", "-1"), "--model \"*-x\" --firmware \"-1\" --size 4096 --was 00"},
+        {facts("A\x01\xC3\xA9"
+               "B\x7F",
+               "1**2"),
+         "--model \"A*B*\" --firmware \"1*2\" --size 4096 --was 00"},
+        {facts("a'b&c|d<e>f^g;h", "(1)"),
+         "--model \"a'b&c|d<e>f^g;h\" --firmware \"(1)\" --size 4096 --was 00"},
+    };
+    for (const auto& row : rows)
+    {
+        const std::string line = FormatGuardLine(row.pc, 0x05);
+        EXPECT_EQ(line, row.pszLine) << row.pc.model;
+        for (char ch : line)
+            EXPECT_TRUE(ch >= 0x20 && ch < 0x7F &&
+                        std::string("%!$`").find(ch) == std::string::npos)
+                << line;
+        // Pasted after a set on this PC it is taken, and every guard holds.
+        FleetRequest request;
+        pasted(line, &request);
+        EXPECT_EQ(JudgeGuards(request, row.pc).message, "") << line;
+    }
+    EXPECT_EQ(FormatGuardLine({"", "", true, 4194305, false, 0}, 0x05), "");
+    // On a PC of another model or firmware version it does not hold.
+    FleetRequest request;
+    pasted(FormatGuardLine(facts("Nelvrik 14", "1.2.7"), 0x05), &request);
+    EXPECT_EQ(JudgeGuards(request, facts("Nelvrik 14 G2", "1.2.7")).failed, GuardKind::Model);
+    EXPECT_EQ(JudgeGuards(request, facts("Nelvrik 14", "1.2.8")).failed, GuardKind::Firmware);
 }
 
 // ---- Record files ----
@@ -204,8 +472,11 @@ TEST(FleetRecords, ParseRows)
 
 TEST(FleetRecords, LogEntriesAndHeader)
 {
-    EXPECT_EQ(FormatLogHeader(), "time;computer;run;command;name;guid;offset;data;old;read back;"
-                                 "outcome;exit code;reason;messages;backup\r\n");
+    const std::string legacyHeader =
+        "time;computer;run;command;name;guid;offset;data;old;read back;"
+        "outcome;exit code;reason;messages;backup\r\n";
+    EXPECT_EQ(FormatLogHeader(),
+              legacyHeader.substr(0, legacyHeader.size() - 2) + ";model;firmware;size\r\n");
     LogEntry entry;
     for (size_t i = 0; i < kLogFieldCount; ++i) // every field differs, some need quotes
         entry[i] = std::to_string(i) + (i % 3 == 0 ? "a;\"b\"\r\n" : "");
@@ -220,8 +491,25 @@ TEST(FleetRecords, LogEntriesAndHeader)
     EXPECT_TRUE(IsLogHeader(read[0]));
     ASSERT_TRUE(LogEntryFromRecord(read[1], &back));
     EXPECT_EQ(back, entry);
-    read[1].pop_back();
-    EXPECT_FALSE(LogEntryFromRecord(read[1], &back));
+    // Written before the PC's identity: its header, and lines of 15 fields
+    // whose model, firmware and size are empty. 16 and 17 fields are neither.
+    ASSERT_TRUE(ParseRecords(legacyHeader, &read));
+    EXPECT_TRUE(IsLogHeader(read[0]));
+    EXPECT_FALSE(LogEntryFromRecord(read[0], &back));
+    read[0][kLogOutcome] = "FAILED";
+    ASSERT_TRUE(LogEntryFromRecord(read[0], &back));
+    EXPECT_EQ(back[kLogOutcome], "FAILED");
+    EXPECT_EQ(back[kLogBackup], "backup");
+    EXPECT_TRUE(back[kLogModel].empty() && back[kLogFirmware].empty() && back[kLogSize].empty());
+    for (size_t cFields : {kLogLegacyFieldCount - 1, kLogLegacyFieldCount + 1, kLogFieldCount - 1,
+                           kLogFieldCount + 1})
+    {
+        RecordFields fields(kLogFieldNames, kLogFieldNames + kLogFieldCount);
+        fields.resize(cFields, "x");
+        EXPECT_FALSE(IsLogHeader(fields)) << cFields;
+        fields[kLogOutcome] = "FAILED";
+        EXPECT_FALSE(LogEntryFromRecord(fields, &back)) << cFields;
+    }
 }
 
 // ---- Journal ----
@@ -242,6 +530,10 @@ TEST(FleetJournal, RecordsRoundTripAndMalformedAreRefused)
     intent.bNew = 0xFF;
     intent.undoes = "run0";
     intent.backup = "\\\\srv\\b;1.txt";
+    intent.model = "Nelvrik 14;\"x\"";
+    intent.firmware = "1.2.7";
+    intent.blHaveSize = true;
+    intent.dwSize = 4294967295u;
     JournalRecord outcome;
     outcome.outcome = "FAILED";
     outcome.blHaveReadBack = true;
@@ -261,43 +553,78 @@ TEST(FleetJournal, RecordsRoundTripAndMalformedAreRefused)
         EXPECT_EQ(back.blHaveOld, record.blHaveOld);
         EXPECT_EQ(back.bReadBack, record.bReadBack);
         EXPECT_EQ(back.nExitCode, record.nExitCode);
+        EXPECT_EQ(back.model, record.model);
+        EXPECT_EQ(back.firmware, record.firmware);
+        EXPECT_EQ(back.blHaveSize, record.blHaveSize);
+        EXPECT_EQ(back.dwSize, record.dwSize);
     }
-    // The checksums as zlib's crc32 computes them.
-    EXPECT_EQ(FormatJournalRecord(outcome), "OUTCOME;;;;;;0;00;;;;;FAILED;7E;-2147483648;"
-                                            "WRITE-ERROR-5;E40A90A5\r\n");
+    // The checksums as zlib's crc32 computes them; a record of 16 fields and
+    // its checksum, as written before the PC's identity, reads as the same.
+    const char* const kOutcomeLine =
+        "OUTCOME;;;;;;0;00;;;;;FAILED;7E;-2147483648;WRITE-ERROR-5;;;;14E12914\r\n";
+    EXPECT_EQ(FormatJournalRecord(outcome), kOutcomeLine);
+    std::vector<RecordFields> read;
+    ASSERT_TRUE(
+        ParseRecords("OUTCOME;;;;;;0;00;;;;;FAILED;7E;-2147483648;WRITE-ERROR-5;E40A90A5", &read));
+    JournalRecord back;
+    ASSERT_TRUE(JournalRecordFromFields(read[0], &back));
+    EXPECT_EQ(FormatJournalRecord(back), kOutcomeLine);
     EXPECT_EQ(Crc32("123456789"), 0xCBF43926u);
 
-    // Written before the checksum (16 fields), and with it.
+    // Written before the checksum (16 fields), with it (17), and with the
+    // PC's identity (20); in the last the checksum is made anew for each
+    // change unless blRecheck is false.
     const RecordFields good = {"INTENT", "t",  "r", "set", "n", kGuid, "1a", "0f",
                                "",       "0F", "",  "",    "",  "",    "-1", ""};
     RecordFields checked = good;
     checked.push_back("DFD3C823");
-    JournalRecord back;
+    RecordFields identified = good;
+    for (const char* pszField : {"Nelvrik 14", "1.2", "4096", ""})
+        identified.push_back(pszField);
+    identified = WithChecksum(identified);
     EXPECT_TRUE(JournalRecordFromFields(good, &back));
     EXPECT_TRUE(JournalRecordFromFields(checked, &back));
-    checked[kJChecksum] = "dfd3c823";
+    checked.back() = "dfd3c823";
     EXPECT_TRUE(JournalRecordFromFields(checked, &back));
+    // Sizes, the checksum made anew: decimal without leading zeros, or none.
+    const std::pair<const char*, bool> sizes[] = {
+        {"", true},    {"0", true},           {"4294967295", true},
+        {"01", false}, {"x", false},          {"-1", false},
+        {" 1", false}, {"4294967296", false}, {"99999999999", false},
+        {"1e3", false}};
+    for (const auto& size : sizes)
+    {
+        RecordFields fields = identified;
+        fields[kJSize] = size.first;
+        EXPECT_EQ(JournalRecordFromFields(WithChecksum(fields), &back), size.second) << size.first;
+    }
     const struct
     {
         size_t nField;
         const char* pszValue;
-        bool blChecked; // changed in the record with a checksum
-    } bad[] = {{0, "intent", false},    {0, "", false},         {6, "", false},
-               {6, "123456789", false}, {6, "0x1", false},      {7, "F", false},
-               {7, "", false},          {8, "1", false},        {9, "123", false},
-               {13, "G0", false},       {14, "", false},        {14, "+1", false},
-               {14, "01", false},       {14, "-0", false},      {14, "2147483648", false},
-               {14, "1 ", false},       {16, "", true},         {16, "DFD3C82", true},
-               {16, "0DFD3C823", true}, {16, "DFD3C824", true}, {4, "m", true},
-               {15, "X", true}};
+        size_t cFields; // the format changed
+    } bad[] = {{0, "intent", 16},     {0, "", 16},          {6, "", 16},
+               {6, "123456789", 16},  {6, "0x1", 16},       {7, "F", 16},
+               {7, "", 16},           {8, "1", 16},         {9, "123", 16},
+               {13, "G0", 16},        {14, "", 16},         {14, "+1", 16},
+               {14, "01", 16},        {14, "-0", 16},       {14, "2147483648", 16},
+               {14, "1 ", 16},        {16, "", 17},         {16, "DFD3C82", 17},
+               {16, "0DFD3C823", 17}, {16, "DFD3C824", 17}, {4, "m", 17},
+               {15, "X", 17},         {16, "x", 20},        {17, "1.3", 20},
+               {18, "4097", 20},      {19, "", 20},         {4, "m", 20}};
     for (const auto& row : bad)
     {
-        RecordFields fields = row.blChecked ? checked : good;
+        RecordFields fields = row.cFields == 16 ? good : row.cFields == 17 ? checked : identified;
         fields[row.nField] = row.pszValue;
         EXPECT_FALSE(JournalRecordFromFields(fields, &back)) << row.nField << " " << row.pszValue;
     }
-    checked.push_back("");
-    EXPECT_FALSE(JournalRecordFromFields(checked, &back));
+    for (RecordFields fields : {checked, identified})
+    {
+        fields.push_back("");
+        EXPECT_FALSE(JournalRecordFromFields(fields, &back)) << fields.size();
+    }
+    identified.pop_back(); // cut before its checksum (16 fields would read as the oldest format)
+    EXPECT_FALSE(JournalRecordFromFields(identified, &back));
 }
 
 // ---- Reading files that hold cut records ----
@@ -322,11 +649,19 @@ std::string JournalLine(const std::string& run, const std::string& name = "Setup
     return FormatJournalRecord(r);
 }
 
-// The same as written before the checksum.
+// The same as earlier versions wrote it: its first 16 fields, with their
+// checksum (before the PC's identity) or without (before the checksum).
+std::string EarlierLine(const std::string& run, bool blChecksum, const std::string& name = "Setup")
+{
+    std::vector<RecordFields> read;
+    ParseRecords(JournalLine(run, name), &read);
+    read[0].resize(kJLegacyFieldCount + (blChecksum ? 1 : 0));
+    return FormatRecord(blChecksum ? WithChecksum(read[0]) : read[0]);
+}
+
 std::string LegacyLine(const std::string& run, const std::string& name = "Setup")
 {
-    const std::string line = JournalLine(run, name);
-    return line.substr(0, line.size() - 11) + "\r\n"; // without ";<checksum>"
+    return EarlierLine(run, false, name);
 }
 
 // A central log line of PC `pc`; its messages field is quoted, as a CHANGED
@@ -338,6 +673,16 @@ LogLine(const char* pszPc,
     LogEntry entry = LogRun("2026-12-09T10:00:00Z", pszPc, "CHANGED", "");
     entry[kLogMessages] = pszMessages;
     return FormatLogEntry(entry);
+}
+
+// A central log line or header as written before the PC's identity: its
+// first 15 fields.
+std::string Legacy(const std::string& line)
+{
+    std::vector<RecordFields> read;
+    ParseRecords(line, &read);
+    read[0].resize(kLogLegacyFieldCount);
+    return FormatRecord(read[0]);
 }
 
 // The line without its last cchDrop bytes, as a power loss leaves it; or
@@ -360,6 +705,12 @@ TEST(FleetRecords, ReadRowsResumeAfterACutRecord)
     std::string flipped = JournalLine("a");
     flipped[flipped.find("Setup")] = 's';
     const std::string header = FormatLogHeader();
+    const std::string legacyHeader = Legacy(header);
+    LogEntry pc4 = LogRun("2026-12-09T10:00:00Z", "PC4", "CHANGED", "");
+    pc4[kLogModel] = "Nelvrik 14";
+    pc4[kLogFirmware] = "1.2";
+    pc4[kLogSize] = "4096";
+    const std::string identified = FormatLogEntry(pc4);
     const std::string cutPc1 = CutBefore(LogLine("PC1"), "Written;"); // inside its messages
     const char* const kQuoted = "NAME \"x\" holds 00.";               // quoted, without ';'
     std::string tall = "x"; // a NAME of 63 line breaks: a record of 64 lines
@@ -381,6 +732,12 @@ TEST(FleetRecords, ReadRowsResumeAfterACutRecord)
         {"blank lines", false, "\r\n\n" + a + "\r\n", " a", "", 0},
         {"written before the checksum", false, LegacyLine("b") + a, " b a", "", 0},
         {"no checksum after a checksum: cut before it", false, a + LegacyLine("b"), " a", " 2", 0},
+        {"every format", false, LegacyLine("a") + EarlierLine("b", true) + JournalLine("c"),
+         " a b c", "", 0},
+        {"a checksum without the identity after one with it", false, a + EarlierLine("b", true),
+         " a b", "", 0},
+        {"no checksum after one without the identity", false,
+         EarlierLine("a", true) + LegacyLine("b"), " a", " 2", 0},
         {"a cut line glued to the next record", false, Cut(a, 12) + JournalLine("b") + a, " a",
          " 1", 0},
         {"a cut line with the line end the writer adds", false,
@@ -418,6 +775,10 @@ TEST(FleetRecords, ReadRowsResumeAfterACutRecord)
              LogLine("PC2"),
          " PC2", " 1 3", 1},
         {"a line of too few fields", true, header + "a;b\r\n" + LogLine("PC1"), " PC1", " 2", 1},
+        {"lines before the identity, under either header", true,
+         legacyHeader + Legacy(LogLine("PC1")) + LogLine("PC2") + header + Legacy(LogLine("PC3")) +
+             CutBefore(identified, ";1.2") + "\r\n" + identified,
+         " PC1 PC2 PC3 PC4", " 6", 2},
     };
     for (const auto& row : rows)
     {
@@ -449,10 +810,10 @@ TEST(FleetRecords, ReadRowsResumeAfterACutRecord)
 
     // A damaged record keeps the fields of its first line that end in ';':
     // here the cut one's, then those of the record glued to it.
-    const JournalContents glued = ReadJournal(Cut(a, 12) + JournalLine("b"));
+    const JournalContents glued = ReadJournal(Cut(a, 15) + JournalLine("b"));
     ASSERT_EQ(glued.damaged.size(), 1u);
     const RecordFields& fields = glued.damaged[0].fields;
-    ASSERT_EQ(fields.size(), 14u + 16u);
+    ASSERT_EQ(fields.size(), 14u + 19u);
     EXPECT_EQ(fields[kJRun], "a");
     EXPECT_EQ(fields[kJName], "Setup");
     EXPECT_EQ(fields[kJOffset], "1A");
@@ -476,7 +837,8 @@ namespace
 // it), bytes in hexadecimal, each record's time "T" and its run. COMMAND
 // "undo:RUN" takes back RUN; "set@7" works on OFFSET 7, not 1A. More words:
 // OLD>NEW in an outcome differs from its intent (either may be left out: not
-// present), name=N and guid=G differ from the journal's, =XX is a read-back value,
+// present), name=N and guid=G differ from the journal's, fw=F is the firmware
+// version recorded (an outcome repeats its intent's), =XX is a read-back value,
 // cutN drops the record's last N bytes and keepN keeps its first N (cut by a
 // power loss: the next record is glued to it), eol adds the line end that the
 // writer puts after a cut record.
@@ -530,6 +892,8 @@ JournalContents Journal(const std::string& text, const char* pszName = "Setup",
                 r.name = word.substr(5);
             else if (word.compare(0, 5, "guid=") == 0)
                 r.guid = word.substr(5);
+            else if (word.compare(0, 3, "fw=") == 0)
+                r.firmware = word.substr(3);
             else if (word[0] == '=')
             {
                 r.blHaveReadBack = true;
@@ -706,6 +1070,29 @@ TEST(FleetUndo, ScenarioRows)
             << row.pszWhat;
         EXPECT_EQ(choice.damage.empty(), row.kind != K::Damaged) << row.pszWhat;
     }
+    // The firmware version the change was made under, as its intent records
+    // it; "" for records of earlier versions.
+    const struct
+    {
+        std::string journal;
+        K kind;
+        const char* pszFirmware;
+    } firmwareRows[] = {
+        {set1 + "O s1 set 1 CHANGED", K::Change, ""},
+        {"I s1 set 1 0>1 fw=1.2, O s1 set 1 CHANGED", K::Change, "1.2"},
+        {"I s1 set 1 0>1 fw=1.2, O s1 set 1 CHANGED, I s2 set 1 3>1 fw=1.5, O s2 set 1 CHANGED",
+         K::Change, "1.5"},
+        {"I s1 set 1 0>1 fw=1.2, O s1 set 1 CHANGED fw=1.5", K::Change, "1.2"},
+        {"I s1 set 1 0>1 fw=1.2, O s1 set 1 CHANGED, I u1 undo:s1 1 1>0 fw=1.5, O u1 undo:s1 1 "
+         "UNDONE",
+         K::TakenBack, "1.2"},
+    };
+    for (const auto& row : firmwareRows)
+    {
+        const UndoChoice choice = ChooseUndo(Journal(row.journal), "Setup", kGuid, 0x1A, 1);
+        EXPECT_EQ(choice.kind, row.kind) << row.journal;
+        EXPECT_EQ(choice.firmware, row.pszFirmware) << row.journal;
+    }
     // Other names, GUIDs and offsets never count; NAME compares exactly.
     const std::string one = set1 + "O s1 set 1 CHANGED";
     const char* const kOtherGuid = "{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA8}";
@@ -747,6 +1134,15 @@ TEST(FleetSummary, LineAndJsonRows)
     refused.outcome = "REFUSED";
     refused.nExitCode = -1;
     refused.reason = "BAD ARG\"\\\x1F\xFF";
+    // A model of SMBIOS's longest, cut so that the run id and words stay whole.
+    RunSummary identified = changed;
+    identified.model = "Model " + std::string(122, 'x');
+    identified.firmware = "1.2.3";
+    identified.blHaveSize = true;
+    identified.dwSize = 4096;
+    RunSummary quoted = changed;
+    quoted.model = "Nelvrik \"14\"";
+    quoted.blHaveSize = true;
     const struct
     {
         const RunSummary* pSummary;
@@ -756,27 +1152,47 @@ TEST(FleetSummary, LineAndJsonRows)
         {&changed,
          "RESULT=CHANGED EXIT=0 OLD=03 NEW=7E READ=7E REASON= RUN=PC1-20261209T140509Z-1a2b",
          "{\"result\":\"CHANGED\",\"exit\":0,\"command\":\"set\",\"old\":\"03\",\"new\":\"7E\","
-         "\"read\":\"7E\",\"reason\":null,\"run\":\"PC1-20261209T140509Z-1a2b\"}"},
+         "\"read\":\"7E\",\"reason\":null,\"run\":\"PC1-20261209T140509Z-1a2b\","
+         "\"model\":null,\"firmware\":null,\"size\":null}"},
         {&refused, "RESULT=REFUSED EXIT=-1 OLD= NEW= READ= REASON=BAD_ARG\"\\_\xFF RUN=",
          "{\"result\":\"REFUSED\",\"exit\":-1,\"command\":null,\"old\":null,\"new\":null,"
-         "\"read\":null,\"reason\":\"BAD ARG\\\"\\\\\\u001f\\ufffd\",\"run\":null}"},
+         "\"read\":null,\"reason\":\"BAD ARG\\\"\\\\\\u001f\\ufffd\",\"run\":null,"
+         "\"model\":null,\"firmware\":null,\"size\":null}"},
+        {&identified,
+         "RESULT=CHANGED EXIT=0 OLD=03 NEW=7E READ=7E REASON= RUN=PC1-20261209T140509Z-1a2b",
+         "{\"result\":\"CHANGED\",\"exit\":0,\"command\":\"set\",\"old\":\"03\",\"new\":\"7E\","
+         "\"read\":\"7E\",\"reason\":null,\"run\":\"PC1-20261209T140509Z-1a2b\","
+         "\"model\":\"Model xxxxxxxxxxxxxxxxxxxxxxxxx\",\"firmware\":\"1.2.3\",\"size\":4096}"},
+        {&quoted,
+         "RESULT=CHANGED EXIT=0 OLD=03 NEW=7E READ=7E REASON= RUN=PC1-20261209T140509Z-1a2b",
+         "{\"result\":\"CHANGED\",\"exit\":0,\"command\":\"set\",\"old\":\"03\",\"new\":\"7E\","
+         "\"read\":\"7E\",\"reason\":null,\"run\":\"PC1-20261209T140509Z-1a2b\","
+         "\"model\":\"Nelvrik \\\"14\\\"\",\"firmware\":null,\"size\":0}"},
     };
     for (const auto& row : rows)
     {
         EXPECT_EQ(FormatSummaryLine(*row.pSummary), row.pszLine);
         EXPECT_EQ(FormatSummaryJson(*row.pSummary), row.pszJson);
+        EXPECT_LE(strlen(row.pszJson), kSummaryMaxChars);
     }
     RunSummary huge = refused;
     huge.run = std::string(150, '\x01') + std::string(100, '\xE9');
     huge.reason = std::string(300, '"');
     huge.outcome = "\xC3\xA9" + std::string(300, 'X');
     huge.command = std::string(300, '\\');
+    huge.model = std::string(300, '"');
+    huge.firmware = std::string(100, '\x01');
+    huge.blHaveSize = true;
+    huge.dwSize = 4294967295u;
     const std::string line = FormatSummaryLine(huge);
     const std::string json = FormatSummaryJson(huge);
     EXPECT_EQ(line.size(), kSummaryMaxChars);
     EXPECT_LE(json.size(), kSummaryMaxChars);
     EXPECT_EQ(json.back(), '}');
-    EXPECT_NE(json.find("\"result\":\"\xC3\xA9XXXXXX\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"result\":\"\xC3\xA9XX\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"model\":\"\\\"\",\"firmware\":\"\\u0001\",\"size\":4294967295}"),
+              std::string::npos)
+        << json;
 }
 
 // ---- Report ----
@@ -784,6 +1200,16 @@ TEST(FleetSummary, LineAndJsonRows)
 TEST(FleetReport, TextAndCsvRows)
 {
     const char* const kLower = "{ec87d643-eba4-4bb5-a1e5-3f3e36b20da9}";
+    // Setting DATA 06 by model and firmware version: PC-G's last run counts,
+    // PC-D's line is of a log written before the fields.
+    auto on = [](LogEntry entry, const char* pszModel, const char* pszFirmware)
+    {
+        entry[kLogModel] = pszModel;
+        entry[kLogFirmware] = pszFirmware;
+        entry[kLogSize] = "4096";
+        return entry;
+    };
+    const char* const t = "2026-12-09T08:00:00Z";
     ReportInput input;
     input.entries = {
         LogRun("2026-12-09T10:00:00Z", "PC-B", "FAILED", "NOT-KEPT", "255"),
@@ -791,15 +1217,21 @@ TEST(FleetReport, TextAndCsvRows)
         LogRun("2026-12-09T09:00:00Z", "PC-A", "CHANGED", ""),
         LogRun("2026-12-09T12:00:00Z", "PC-A", "BUSY", "LOCK-BUSY", "1618", "1A", "05", kGuid,
                "check"),
-        LogRun("2026-12-09T08:00:00Z", "PC-C", "FAILED", "WRITE-ERROR-5", "255"),
-        LogRun("2026-12-09T08:00:00Z", "PC-C", "NOT-POSSIBLE", "OFFSET-OUTSIDE", "255"),
-        LogRun("2026-12-09T08:00:00Z", "PC-D", "HOLDS", "", "0", "1A", "06"),
+        LogRun(t, "PC-C", "FAILED", "WRITE-ERROR-5", "255"),
+        LogRun(t, "PC-C", "NOT-POSSIBLE", "OFFSET-OUTSIDE", "255"),
+        LogRun(t, "PC-D", "HOLDS", "", "0", "1A", "06"),
+        on(LogRun(t, "PC-G", "FAILED", "OTHER-FIRMWARE", "255", "1A", "06"), "Model A", "1.5"),
+        on(LogRun(t, "PC-E", "CHANGED", "", "0", "1A", "06"), "Model A", "1.2"),
+        on(LogRun(t, "PC-F", "FAILED", "OTHER-FIRMWARE", "255", "1A", "06"), "Model A", "1.5"),
+        on(LogRun(t, "PC-H", "NOT-POSSIBLE", "OTHER-SIZE", "255", "1A", "06"), "Model B", ""),
+        on(LogRun(t, "PC-I", "UNCHANGED", "", "0", "1A", "06"), "Model A", "1.5"),
+        on(LogRun(t, "PC-G", "CHANGED", "", "0", "1A", "06"), "Model A", "1.2"),
     };
     input.nUnreadableLines = 2;
     input.unreadableFiles = {"\\\\srv\\logs\\PC-E.log"};
     const std::string text = FormatReportText(input);
     const char* const kParts[] = {
-        "7 runs read, 2 settings",
+        "13 runs read, 2 settings",
         "Setting NAME Setup GUID {EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9} OFFSET 1A DATA 05\n"
         "  PCs                   3\n"
         "  CHANGED               1\n"
@@ -809,29 +1241,62 @@ TEST(FleetReport, TextAndCsvRows)
         "      OFFSET-OUTSIDE        1\n"
         "  BUSY                  1\n"
         "      LOCK-BUSY             1\n"
+        "  By model and firmware version:\n"
+        "    model unknown, firmware unknown: 1 CHANGED, 1 NOT-POSSIBLE OFFSET-OUTSIDE, 1 BUSY "
+        "LOCK-BUSY\n"
         "  PCs whose last run failed: 2\n"
         "    PC-A  BUSY LOCK-BUSY  exit 1618  check 2026-12-09T12:00:00Z\n"
         "    PC-C  NOT-POSSIBLE OFFSET-OUTSIDE  exit 255  set 2026-12-09T08:00:00Z\n",
-        "OFFSET 1A DATA 06\n  PCs                   1\n  CHANGED               0\n",
-        "  HOLDS                 1\n",
+        "OFFSET 1A DATA 06\n  PCs                   6\n  CHANGED               2\n",
+        "  HOLDS                 1\n"
+        "  READY                 0\n"
+        "  FAILED                1\n"
+        "      OTHER-FIRMWARE        1\n"
+        "  NOT-POSSIBLE          1\n"
+        "      OTHER-SIZE            1\n"
+        "  By model and firmware version:\n"
+        "    model \"Model A\", firmware \"1.2\": 2 CHANGED\n"
+        "    model \"Model A\", firmware \"1.5\": 1 UNCHANGED, 1 FAILED OTHER-FIRMWARE\n"
+        "    model \"Model B\", firmware unknown: 1 NOT-POSSIBLE OTHER-SIZE\n"
+        "    model unknown, firmware unknown: 1 HOLDS\n"
+        "  PCs whose last run failed: 2\n",
         "Lines that are no log entries: 2\n",
         "    \\\\srv\\logs\\PC-E.log\n",
     };
     for (const char* pszPart : kParts)
         EXPECT_NE(text.find(pszPart), std::string::npos) << pszPart << "\n--- in ---\n" << text;
-    EXPECT_EQ(
-        FormatReportCsv(input),
-        "name,guid,offset,data,outcome,reason,pcs,computers\r\n"
-        "Setup,{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9},1A,05,CHANGED,,1,pc-b\r\n"
-        "Setup,{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9},1A,05,NOT-POSSIBLE,OFFSET-OUTSIDE,1,PC-C\r\n"
-        "Setup,{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9},1A,05,BUSY,LOCK-BUSY,1,PC-A\r\n"
-        "Setup,{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9},1A,06,HOLDS,,1,PC-D\r\n");
+    const std::string g = kGuid;
+    EXPECT_EQ(FormatReportCsv(input),
+              "name,guid,offset,data,model,firmware,outcome,reason,pcs,computers\r\n"
+              "Setup," +
+                  g +
+                  ",1A,05,,,CHANGED,,1,pc-b\r\n"
+                  "Setup," +
+                  g +
+                  ",1A,05,,,NOT-POSSIBLE,OFFSET-OUTSIDE,1,PC-C\r\n"
+                  "Setup," +
+                  g +
+                  ",1A,05,,,BUSY,LOCK-BUSY,1,PC-A\r\n"
+                  "Setup," +
+                  g +
+                  ",1A,06,Model A,1.2,CHANGED,,2,PC-E PC-G\r\n"
+                  "Setup," +
+                  g +
+                  ",1A,06,Model A,1.5,UNCHANGED,,1,PC-I\r\n"
+                  "Setup," +
+                  g +
+                  ",1A,06,Model A,1.5,FAILED,OTHER-FIRMWARE,1,PC-F\r\n"
+                  "Setup," +
+                  g +
+                  ",1A,06,Model B,,NOT-POSSIBLE,OTHER-SIZE,1,PC-H\r\n"
+                  "Setup," +
+                  g + ",1A,06,,,HOLDS,,1,PC-D\r\n");
 
     ReportInput odd;
     odd.entries = {LogRun("t", "PC\r1", "FAILED", "", "2", "1A", "05", "a,\"b\"")};
     EXPECT_NE(FormatReportText(odd).find("    PC?1  FAILED (no reason)  exit 2"),
               std::string::npos);
-    EXPECT_NE(FormatReportCsv(odd).find("Setup,\"a,\"\"b\"\"\",1A,05,FAILED,,1,\"PC\r1\"\r\n"),
+    EXPECT_NE(FormatReportCsv(odd).find("Setup,\"a,\"\"b\"\"\",1A,05,,,FAILED,,1,\"PC\r1\"\r\n"),
               std::string::npos);
     EXPECT_NE(FormatReportText(ReportInput()).find("No runs found."), std::string::npos);
 }
@@ -884,9 +1349,10 @@ TEST(FleetReport, LastRunByFileOrderThenTime)
             if (row.blFileIndexes)
                 input.entryFiles.push_back(line.nFile);
         }
-        EXPECT_EQ(FormatReportCsv(input), "name,guid,offset,data,outcome,reason,pcs,computers\r\n"
-                                          "Setup,{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9},1A,05," +
-                                              std::string(row.pszLast) + ",,1,PC-X\r\n")
+        EXPECT_EQ(FormatReportCsv(input),
+                  "name,guid,offset,data,model,firmware,outcome,reason,pcs,computers\r\n"
+                  "Setup,{EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9},1A,05,,," +
+                      std::string(row.pszLast) + ",,1,PC-X\r\n")
             << row.pszWhat;
     }
 }
@@ -900,19 +1366,22 @@ TEST(FleetReport, CsvCellsNeverStartAFormula)
         const char* pszValue;
         std::string row; // as the CSV shows it
     } rows[] = {
-        {kLogComputer, "=1+2", "Setup," + g + ",1A,05,CHANGED,,1,'=1+2"},
-        {kLogComputer, "@SUM(A1)", "Setup," + g + ",1A,05,CHANGED,,1,'@SUM(A1)"},
-        {kLogComputer, "+1", "Setup," + g + ",1A,05,CHANGED,,1,'+1"},
-        {kLogComputer, "-1", "Setup," + g + ",1A,05,CHANGED,,1,'-1"},
-        {kLogComputer, "\tPC", "Setup," + g + ",1A,05,CHANGED,,1,'\tPC"},
-        {kLogComputer, "\rPC", "Setup," + g + ",1A,05,CHANGED,,1,\"'\rPC\""},
-        {kLogComputer, "PC=1", "Setup," + g + ",1A,05,CHANGED,,1,PC=1"},
-        {kLogName, "=cmd|' /C calc'!A0", "'=cmd|' /C calc'!A0," + g + ",1A,05,CHANGED,,1,PC"},
-        {kLogGuid, "@g", "Setup,'@g,1A,05,CHANGED,,1,PC"},
-        {kLogOffset, "-1A", "Setup," + g + ",'-1A,05,CHANGED,,1,PC"},
-        {kLogData, "+5", "Setup," + g + ",1A,'+5,CHANGED,,1,PC"},
-        {kLogOutcome, "=x", "Setup," + g + ",1A,05,'=X,,1,PC"},
-        {kLogReason, "-r,s", "Setup," + g + ",1A,05,CHANGED,\"'-r,s\",1,PC"},
+        {kLogComputer, "=1+2", "Setup," + g + ",1A,05,,,CHANGED,,1,'=1+2"},
+        {kLogComputer, "@SUM(A1)", "Setup," + g + ",1A,05,,,CHANGED,,1,'@SUM(A1)"},
+        {kLogComputer, "+1", "Setup," + g + ",1A,05,,,CHANGED,,1,'+1"},
+        {kLogComputer, "-1", "Setup," + g + ",1A,05,,,CHANGED,,1,'-1"},
+        {kLogComputer, "\tPC", "Setup," + g + ",1A,05,,,CHANGED,,1,'\tPC"},
+        {kLogComputer, "\rPC", "Setup," + g + ",1A,05,,,CHANGED,,1,\"'\rPC\""},
+        {kLogComputer, "PC=1", "Setup," + g + ",1A,05,,,CHANGED,,1,PC=1"},
+        {kLogName, "=cmd|' /C calc'!A0", "'=cmd|' /C calc'!A0," + g + ",1A,05,,,CHANGED,,1,PC"},
+        {kLogGuid, "@g", "Setup,'@g,1A,05,,,CHANGED,,1,PC"},
+        {kLogOffset, "-1A", "Setup," + g + ",'-1A,05,,,CHANGED,,1,PC"},
+        {kLogData, "+5", "Setup," + g + ",1A,'+5,,,CHANGED,,1,PC"},
+        {kLogOutcome, "=x", "Setup," + g + ",1A,05,,,'=X,,1,PC"},
+        {kLogReason, "-r,s", "Setup," + g + ",1A,05,,,CHANGED,\"'-r,s\",1,PC"},
+        {kLogModel, "=HYPERLINK(\"x\")",
+         "Setup," + g + ",1A,05,\"'=HYPERLINK(\"\"x\"\")\",,CHANGED,,1,PC"},
+        {kLogFirmware, "-1.2,3", "Setup," + g + ",1A,05,,\"'-1.2,3\",CHANGED,,1,PC"},
     };
     for (const auto& row : rows)
     {
@@ -920,7 +1389,8 @@ TEST(FleetReport, CsvCellsNeverStartAFormula)
         input.entries = {LogRun("t", "PC", "CHANGED", "")};
         input.entries[0][row.field] = row.pszValue;
         EXPECT_EQ(FormatReportCsv(input),
-                  "name,guid,offset,data,outcome,reason,pcs,computers\r\n" + row.row + "\r\n")
+                  "name,guid,offset,data,model,firmware,outcome,reason,pcs,computers\r\n" +
+                      row.row + "\r\n")
             << row.pszValue;
     }
 }
