@@ -5,11 +5,14 @@
 #include "fleet_args.h"
 #include "fleet_faults.h"
 #include "fleet_files.h"
+#include "fleet_guard.h"
 #include "fleet_outcomes.h"
 #include "fleet_records.h"
 #include "fleet_report.h"
 #include "fleet_summary.h"
 #include "fleet_undo.h"
+#include "smbios.h"
+#include "smbios_source.h"
 #include "../common/firmware_lock.h"
 #include "../fwvar/dump_format.h"
 #include "../fwvar/firmware_variables.h"
@@ -80,6 +83,7 @@ struct FleetRun
     std::string time;
     std::string runId;
     std::string computer;
+    PcFacts pc; // what the run ran on: model, firmware, and as read, size and byte
     std::vector<std::string> messages;
 
     std::string outcome;
@@ -282,6 +286,10 @@ JournalRecord JournalBase(const FleetRun& run, JournalKind kind)
     record.bNew = run.bNew;
     record.undoes = run.undoes;
     record.backup = run.journalBackup;
+    record.model = run.pc.model;
+    record.firmware = run.pc.firmware;
+    record.blHaveSize = run.pc.blHaveSize;
+    record.dwSize = run.pc.dwSize;
     return record;
 }
 
@@ -485,6 +493,15 @@ void DecideUndo(FleetRun& run, VariableCopy& copy)
     run.Say(
         "Run " + choice.run + " changed the byte from " + old + " to " + data +
         (choice.blInterrupted ? " (it was interrupted: the write may not have happened)." : "."));
+    // The old value belongs to the layout of the firmware it was read under.
+    const GuardVerdict firmware = JudgeUndoFirmware(choice.firmware, run.pc.firmware);
+    if (firmware.failed != GuardKind::None && !run.req.blForce)
+    {
+        run.Say(firmware.message + " Nothing was written (--force writes " + old +
+                " all the same).");
+        run.Fail(firmware.pszReason);
+        return;
+    }
     if (run.bOld == choice.bOld)
     {
         run.Say("The byte already holds " + old + ": nothing to write.");
@@ -503,6 +520,37 @@ void DecideUndo(FleetRun& run, VariableCopy& copy)
         run.End(kOutcomeUndone, "", ChangedCode(run));
 }
 
+// False, with the message said and the run failed, when a guard given does
+// not hold for what is known of the PC so far.
+bool GuardsHold(FleetRun& run)
+{
+    const GuardVerdict verdict = JudgeGuards(run.req, run.pc);
+    if (verdict.failed == GuardKind::None)
+        return true;
+    run.Say(verdict.message + " Nothing was written.");
+    run.Fail(verdict.pszReason);
+    return false;
+}
+
+// The PC's model and firmware version from its SMBIOS table: what every run
+// records, and what the guards compare. A table that cannot be read leaves
+// both unknown, which only a guard of '*' matches.
+void ReadIdentity(FleetRun& run)
+{
+    std::vector<uint8_t> table;
+    uint32_t dwError = 0;
+    if (!ReadSmbiosTable(&table, &dwError))
+    {
+        run.Say("The PC's SMBIOS table cannot be read, " + OsErrorText(dwError) +
+                ": its model and firmware version are unknown.");
+        return;
+    }
+    PcIdentity identity;
+    ParseSmbiosIdentity(table.data(), table.size(), &identity);
+    run.pc.model = identity.productName;
+    run.pc.firmware = identity.firmwareVersion;
+}
+
 // Reads, decides and, for set and undo, writes. Every path sets the outcome.
 void RunOnVariable(FleetRun& run)
 {
@@ -512,12 +560,22 @@ void RunOnVariable(FleetRun& run)
         run.Fail(kReasonLegacyBios);
         return;
     }
+    // Another model's or firmware's layout: not even its variable is read.
+    if (!GuardsHold(run))
+        return;
     EnableFirmwareVariablePrivilege();
     VariableCopy copy;
     uint32_t dwError = 0;
     if (!ReadWhole(run, &copy, &dwError))
     {
         ReportReadError(run, dwError);
+        return;
+    }
+    run.pc.blHaveSize = true;
+    run.pc.dwSize = copy.dwSize;
+    if (!GuardsHold(run))
+    {
+        free(copy.pbData);
         return;
     }
     if (run.req.dwOffset >= copy.dwSize)
@@ -532,6 +590,13 @@ void RunOnVariable(FleetRun& run)
     run.bOld = copy.pbData[run.req.dwOffset];
     run.Say("The byte at OFFSET " + HexOffset(run.req.dwOffset) + " holds " + HexByte(run.bOld) +
             ".");
+    run.pc.blHaveByte = true;
+    run.pc.bByte = run.bOld;
+    if (!GuardsHold(run))
+    {
+        free(copy.pbData);
+        return;
+    }
     // The journal comes after a read that worked: a token that may not change
     // firmware variables (a prompt that is not elevated) never makes the
     // folder, which would then be its own and untrusted for SYSTEM's runs.
@@ -584,6 +649,9 @@ LogEntry MakeLogEntry(const FleetRun& run)
     entry[kLogReason] = run.reason;
     entry[kLogMessages] = JoinMessages(run.messages);
     entry[kLogBackup] = run.backup;
+    entry[kLogModel] = run.pc.model;
+    entry[kLogFirmware] = run.pc.firmware;
+    entry[kLogSize] = run.pc.blHaveSize ? std::to_string(run.pc.dwSize) : "";
     return entry;
 }
 
@@ -651,6 +719,10 @@ RunSummary Summarise(const FleetRun& run)
     summary.bReadBack = run.bReadBack;
     summary.reason = run.reason;
     summary.run = run.runId;
+    summary.model = run.pc.model;
+    summary.firmware = run.pc.firmware;
+    summary.blHaveSize = run.pc.blHaveSize;
+    summary.dwSize = run.pc.dwSize;
     return summary;
 }
 
@@ -689,8 +761,6 @@ int RunByteCommand(const FleetRequest& req)
         // Without the lock another program could write between this run's
         // read and its read back: nothing is read.
         ReleaseFirmwareLock(&lock);
-        if (run.hJournalFolder != INVALID_HANDLE_VALUE)
-            CloseHandle(run.hJournalFolder);
         run.Say(std::string("The lock ") + pszLockName + " cannot be made, " +
                 OsErrorText(dwLockError) + ": nothing was read or changed.");
         run.Fail(kReasonNoLock);
@@ -702,7 +772,10 @@ int RunByteCommand(const FleetRequest& req)
         if (!run.blLogWritable && run.Changes())
             run.Fail(kReasonLogUnwritable);
         else
+        {
+            ReadIdentity(run);
             RunOnVariable(run);
+        }
     }
     Record(run);
     ReleaseFirmwareLock(&lock);
@@ -717,6 +790,10 @@ int RunByteCommand(const FleetRequest& req)
     }
     RunSummary summary = Summarise(run);
     PrintLine(req.blJson ? FormatSummaryJson(summary) : FormatSummaryLine(summary));
+    // The pilot's last line: the guard of this PC as it is, to paste.
+    const std::string guard = req.blGuard ? FormatGuardLine(run.pc, req.bData) : "";
+    if (!guard.empty())
+        PrintLine(guard);
     return run.nExitCode;
 }
 

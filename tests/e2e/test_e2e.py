@@ -805,7 +805,11 @@ class FleetProgramTests(E2ECase):
     ODD_FOLDER = "R&D %y^!;z \u00e9"  # | and > can be in no Windows file name
     SUMMARY = re.compile(r"^(.*) RUN=(\d{8}T\d{6}Z-[0-9A-F]{8})?$")
     LOG_FIELDS = ("time", "computer", "run", "command", "name", "guid", "offset", "data", "old",
-                  "read back", "outcome", "exit code", "reason", "messages", "backup")
+                  "read back", "outcome", "exit code", "reason", "messages", "backup", "model",
+                  "firmware", "size")
+    # The PCs the guards meet, by their SMBIOS tables: the pilot's, another
+    # model, the pilot's model after a firmware update.
+    PCS = {"A": {}, "B": {"product": "Model 8"}, "A2": {"version": "V1.05"}}
 
     def setUp(self):
         super().setUp()
@@ -888,7 +892,9 @@ class FleetProgramTests(E2ECase):
     # variable's attribute word changed first, @POKE=OFFSET:VALUE with
     # Setup's byte set by something else first, @CUT=OFFSET and
     # @CUTOUT=OFFSET with a set's intent or outcome record of Setup's byte at
-    # OFFSET added to the journal cut off, as a power loss leaves it), the
+    # OFFSET added to the journal cut off, as a power loss leaves it, @PC=X
+    # on the PC whose SMBIOS table PCS names X; without it the table has no
+    # model or firmware version), the
     # exit code, the summary line without its run id (bytes: all that
     # --detect prints; a dict: the --json line; None: killed, no line), and
     # what becomes of the store: None when no file of it may change in bytes
@@ -929,6 +935,12 @@ class FleetProgramTests(E2ECase):
         ("check Setup @GUID 1 5 --force", 255,
          "RESULT=REFUSED EXIT=255 OLD= NEW= READ= REASON=BAD-ARGUMENT", None),
         ("set Setup @GUID 1 5 --reboot-code", 255,
+         "RESULT=REFUSED EXIT=255 OLD= NEW= READ= REASON=BAD-ARGUMENT", None),
+        ("set Setup @GUID 1 5 --model", 255,
+         "RESULT=REFUSED EXIT=255 OLD= NEW= READ= REASON=BAD-ARGUMENT", None),
+        ("check Setup @GUID 1 5 --size 4194305", 255,
+         "RESULT=REFUSED EXIT=255 OLD= NEW= READ= REASON=BAD-ARGUMENT", None),
+        ("undo Setup @GUID 1 5 --was 00,100", 255,
          "RESULT=REFUSED EXIT=255 OLD= NEW= READ= REASON=BAD-ARGUMENT", None),
         # set looks before, writes, reads back.
         ("set Setup @GUID 11 a5 --log @LOG", 0,
@@ -980,7 +992,12 @@ class FleetProgramTests(E2ECase):
          "RESULT=FAILED EXIT=255 OLD=00 NEW= READ= REASON=JOURNAL-UNWRITABLE", None),
         ("set Setup @GUID 8 1 --json", 0, {"result": "CHANGED", "exit": 0, "command": "set",
                                            "old": "00", "new": "01", "read": "01",
-                                           "reason": None}, "8=1"),
+                                           "reason": None, "model": None, "firmware": None,
+                                           "size": 18}, "8=1"),
+        ("@PC=A2 check Setup @GUID 8 1 --json", 0, {"result": "HOLDS", "exit": 0, "command": "check",
+                                                   "old": "01", "new": "01", "read": None,
+                                                   "reason": None, "model": "Model 7",
+                                                   "firmware": "V1.05", "size": 18}, None),
         # undo takes back the change that set the byte to DATA, once.
         ("undo Setup @GUID 3 1 --log @LOGS", 255,
          "RESULT=FAILED EXIT=255 OLD=00 NEW= READ= REASON=NO-RECORD", None),
@@ -1051,6 +1068,28 @@ class FleetProgramTests(E2ECase):
         ("set Setup @GUID e 1", 0, "RESULT=UNCHANGED EXIT=0 OLD=01 NEW=01 READ= REASON=", None),
         ("undo Setup @GUID e 1", 255,
          "RESULT=FAILED EXIT=255 OLD=01 NEW= READ= REASON=JOURNAL-DAMAGED", None),
+        # Guards: every one holding, and each failing before anything is written
+        # (model and firmware before the variable is even read).
+        ("@PC=A check Setup @GUID 10 7 --model model*7 --firmware V1.02 --size 18 --was 00", 1,
+         "RESULT=READY EXIT=1 OLD=00 NEW=07 READ= REASON=", None),
+        ("@PC=B check Setup @GUID 10 7 --model model*7 --log @LOGS", 255,
+         "RESULT=NOT-POSSIBLE EXIT=255 OLD= NEW= READ= REASON=OTHER-MODEL", None),
+        ("@PC=B check Setup @GUID 10 7 --model model*7 --detect", 0, b"", None),
+        ("@PC=A2 set Setup @GUID 10 7 --model model*7 --firmware V1.02", 255,
+         "RESULT=FAILED EXIT=255 OLD= NEW= READ= REASON=OTHER-FIRMWARE", None),
+        ("@PC=A set Setup @GUID 10 7 --size 17", 255,
+         "RESULT=FAILED EXIT=255 OLD= NEW= READ= REASON=OTHER-SIZE", None),
+        ("@PC=A set Setup @GUID 10 7 --was 01,02 --log @LOGS", 255,
+         "RESULT=FAILED EXIT=255 OLD=00 NEW= READ= REASON=OTHER-VALUE", None),
+        ("@PC=A set Setup @GUID 10 7 --model *7 --firmware v1.0* --size 18 --was 1,0 --log @LOGS",
+         0, "RESULT=CHANGED EXIT=0 OLD=00 NEW=07 READ=07 REASON=", "10=7"),
+        ("@PC=B undo Setup @GUID 10 7 --model *7", 255,
+         "RESULT=FAILED EXIT=255 OLD= NEW= READ= REASON=OTHER-MODEL", None),
+        # Undo across a firmware update: the old value is the old layout's.
+        ("@PC=A2 undo Setup @GUID 10 7 --log @LOGS", 255,
+         "RESULT=FAILED EXIT=255 OLD=07 NEW=00 READ= REASON=OTHER-FIRMWARE", None),
+        ("@PC=A2 undo Setup @GUID 10 7 --force", 0,
+         "RESULT=UNDONE EXIT=0 OLD=07 NEW=00 READ=00 REASON=", "10=0"),
     )
 
     def journal_state(self, home=None):
@@ -1087,7 +1126,7 @@ class FleetProgramTests(E2ECase):
         for command, code, expected, change in self.RUNS:
             with self.subTest(run=command):
                 words = command.replace("@GUID", GUID).split(" ")
-                env, launcher, legacy, home = {}, (), False, None
+                env, launcher, legacy, home, machine = {}, (), False, None, None
                 while words[0].startswith("@"):
                     prefix, _, value = words.pop(0).partition("=")
                     if prefix == "@NORIGHT":
@@ -1117,6 +1156,13 @@ class FleetProgramTests(E2ECase):
                         self.make_variable(setup)
                     elif prefix in ("@CUT", "@CUTOUT"):
                         self.cut_record("INTENT" if prefix == "@CUT" else "OUTCOME", value)
+                    elif prefix == "@PC":
+                        machine = value
+                        pc = self.PCS[value]
+                        table = os.path.join(self.tmp, "smbios-%s.bin" % value)
+                        with open(table, "wb") as f:
+                            f.write(smbios_table(**pc))
+                        env["ARDENTIS_SIM_SMBIOS"] = wine_path(table)
                 place = next((w for w in words if w in self.places), None)
                 args = [wine_path(self.places[w]) if w in self.places else
                         "" if w == "@EMPTY" else w for w in words]
@@ -1162,6 +1208,11 @@ class FleetProgramTests(E2ECase):
                     summary = dict(item.split("=", 1) for item in expected.split(" ")) \
                         if isinstance(expected, str) else {}
                     self.assertRegex(entry["time"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+                    # What the run ran on: the table's model and firmware.
+                    pc = dict({"product": "Model 7", "version": "V1.02"}, **self.PCS[machine]) \
+                        if machine else {"product": "", "version": ""}
+                    self.assertEqual((entry["model"], entry["firmware"]),
+                                     (pc["product"], pc["version"]))
                     self.assertEqual((entry["command"], entry["name"], entry["guid"],
                                       entry["offset"], entry["data"]),
                                      (args[0], args[1], args[2], args[3].upper(),
@@ -1350,11 +1401,13 @@ class FleetProgramTests(E2ECase):
         def line(time_, pc, outcome, reason, exit_code):
             return [time_, pc, "r", "set", self.ODD_NAME, GUID, "0", "02", "00", "00", outcome,
                     exit_code, reason, "x;y", ""]
-        logs = {"PC0042.log": [self.LOG_FIELDS, line("2026-12-01T10:00:00Z", "PC0042", "CHANGED",
+        # Logs of the release before, as they stand on the share: 15 fields.
+        old = self.LOG_FIELDS[:15]
+        logs = {"PC0042.log": [old, line("2026-12-01T10:00:00Z", "PC0042", "CHANGED",
                                                       "", "0"),
-                               self.LOG_FIELDS, line("2026-12-01T01:00:00Z", "PC0042", "FAILED",
+                               old, line("2026-12-01T01:00:00Z", "PC0042", "FAILED",
                                                      "NOT-KEPT", "255")],
-                "PC0043.log": [self.LOG_FIELDS, line("2026-12-02T10:00:00Z", "=1+2", "FAILED",
+                "PC0043.log": [old, line("2026-12-02T10:00:00Z", "=1+2", "FAILED",
                                                      "WRITE-ERROR-5", "255")]}
         for leaf, records in logs.items():
             with open(os.path.join(folder, leaf), "w", encoding="utf-8", newline="") as f:
@@ -1368,9 +1421,11 @@ class FleetProgramTests(E2ECase):
         proc = self.fleet("report", wine_path(folder), "--csv")
         self.assertEqual(proc.returncode, 0)
         rows = list(csv.reader(proc.stdout.decode().splitlines()))
-        self.assertEqual(rows[0], ["name", "guid", "offset", "data", "outcome", "reason", "pcs",
-                                   "computers"])
-        got = {(r[4], r[5]): (r[6], r[7]) for r in rows[1:] if r[3] == "02"}
+        self.assertEqual(rows[0], ["name", "guid", "offset", "data", "model", "firmware",
+                                   "outcome", "reason", "pcs", "computers"])
+        # This run's lines and the old ones alike: no SMBIOS model here.
+        self.assertEqual({(r[4], r[5]) for r in rows[1:]}, {("", "")})
+        got = {(r[6], r[7]): (r[8], r[9]) for r in rows[1:] if r[3] == "02"}
         self.assertEqual(got, {("CHANGED", ""): ("1", computer),
                                ("FAILED", "NOT-KEPT"): ("2", "PC0042 PC0044"),
                                ("FAILED", "WRITE-ERROR-5"): ("1", "'=1+2")})
