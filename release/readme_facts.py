@@ -26,7 +26,7 @@ import re
 import sys
 
 # The manual's layout: the columns of the two tables and the line width.
-OUTCOME_COLUMNS = (2, 17, 25)  # word, exit codes, meaning
+OUTCOME_COLUMNS = (2, 17, 31)  # word, exit codes, meaning
 REASON_COLUMNS = (2, 22)  # word, meaning
 WIDTH = 76
 

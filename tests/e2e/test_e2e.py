@@ -1305,6 +1305,98 @@ class FleetProgramTests(E2ECase):
                 self.assertEqual(self.summary(subprocess.CompletedProcess([], 255, out, err))[0],
                                  "RESULT=FAILED EXIT=255 OLD=00 NEW=7E READ= REASON=NO-READ-BACK")
 
+    def test_every_command_line_of_the_manual_runs_as_it_says(self):
+        """The fleet command lines of the built README.txt's rollout and
+        recipes, each on a fresh PC (Setup of 4096 bytes of 00, the SMBIOS
+        table of the manual's example guard), with the share and Program
+        Files mapped to test folders. The Intune install line runs whole,
+        through cmd.exe; of the PowerShell and Ansible lines, the program's
+        command line."""
+        with open(CFG.readme, encoding="utf-8") as f:
+            text = f.read().replace("\r\n", "\n")
+        guard = text.split("ends with the guard line, for example\n", 1)[1].split("\n")[0].strip()
+        lines = recipe_lines(text)
+        self.assertEqual({split_arguments(args)[0] for _, args in lines},
+                         {"check", "set", "undo", "report"})
+        table = os.path.join(self.tmp, "smbios.bin")
+        with open(table, "wb") as f:
+            f.write(smbios_table())
+        for n, (line, args_text) in enumerate(lines):
+            with self.subTest(line=line):
+                base = os.path.join(self.tmp, "pc%d" % n)
+                for folder in ("share/bin", "share/pilot", "share/results", "pf", "package"):
+                    os.makedirs(os.path.join(base, folder))
+                self.make_variable(bytes(4096))
+                env = {"ARDENTIS_SIM_SMBIOS": wine_path(table)}
+                home = os.path.join(base, "journal")
+
+                def mapped(text):
+                    for place, folder in RECIPE_PLACES:
+                        text = text.replace(place, wine_path(os.path.join(base, folder)))
+                    return text
+
+                def run_args(*args):
+                    return self.fleet(*[mapped(a) for a in args], env=env, home=home)
+
+                def ends(proc, result, code, last=-2):
+                    summary = proc.stdout.decode().split("\r\n")[last]
+                    self.assertTrue(summary.startswith("RESULT=%s EXIT=%d " % (result, code)),
+                                    summary)
+                    self.assertEqual(proc.returncode, code % 256)
+
+                args = split_arguments(args_text)
+                code = int(args[args.index("--reboot-code") + 1]) if "--reboot-code" in args else 0
+                as_set = ["set"] + [a for a in args[1:] if a not in ("--detect", "--guard")]
+                if "cmd.exe /c" in line:
+                    # The install line as Intune runs it, from the package's folder.
+                    shutil.copy(CFG.sim_fleet, os.path.join(base, "package", "ArdentisFleet64.exe"))
+                    batch = os.path.join(base, "install.cmd")
+                    with open(batch, "w", newline="\r\n") as f:
+                        f.write(mapped(line[line.index("cmd.exe /c"):]) + "\n")
+                    proc = subprocess.run(
+                        [CFG.wine, "cmd", "/c", wine_path(batch)], cwd=os.path.join(base, "package"),
+                        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                        env=dict(wine_env(self.store), ARDENTIS_FLEET_HOME=wine_path(home), **env),
+                        timeout=120)
+                    ends(proc, "CHANGED", code)
+                    self.assertTrue(os.path.isfile(os.path.join(base, "pf", "Ardentis",
+                                                                "ArdentisFleet64.exe")))
+                elif args[0] == "check" and "--detect" in args:
+                    proc = run_args(*args)
+                    self.assertEqual((proc.returncode, proc.stdout), (0, b""))
+                    run_args(*as_set)
+                    proc = run_args(*args)
+                    self.assertEqual(proc.returncode, 0)
+                    self.assertEqual(proc.stdout, ("Setup %s OFFSET 1A holds 05\r\n" % GUID).encode())
+                elif args[0] == "check":
+                    proc = run_args(*args)
+                    if "--guard" in args:
+                        ends(proc, "READY", 1, last=-3)
+                        self.assertEqual(proc.stdout.decode().split("\r\n")[-2], guard)
+                    else:
+                        ends(proc, "READY", 1)
+                        run_args(*as_set)
+                        ends(run_args(*args), "HOLDS", 0)
+                elif args[0] == "set":
+                    ends(run_args(*args), "CHANGED", code)
+                    ends(run_args(*args), "UNCHANGED", 0)
+                elif args[0] == "undo":
+                    ends(run_args(*as_set), "CHANGED", code)
+                    ends(run_args(*args), "UNDONE", code)
+                    ends(run_args(*args), "UNCHANGED", 0)
+                else:  # report: of the runs that logged there
+                    run_args("set", "Setup", GUID, "1A", "05", "--log", args[1])
+                    proc = run_args(*args)
+                    self.assertEqual(proc.returncode, 0)
+                    self.assertRegex(proc.stdout, rb"\n  CHANGED +1\r\n")
+                if "--log" in args:
+                    logged = os.path.join(base, "share", args[args.index("--log") + 1].rsplit("\\", 1)[1])
+                    self.assertTrue(os.path.isdir(logged))
+                    self.assertTrue([leaf for leaf in os.listdir(logged) if leaf.endswith(".log")])
+                expected = 0x05 if args[0] in ("set",) or "cmd.exe /c" in line else None
+                if expected is not None:
+                    self.assertEqual(self.variable_file()[4 + 0x1A], expected)
+
     def test_log_held_open_is_waited_for_then_refused_before_and_after_a_change(self):
         self.make_variable(bytes(4))
         log = os.path.join(self.tmp, "held.log")
@@ -1443,6 +1535,59 @@ class FleetProgramTests(E2ECase):
         self.assertEqual(failed, ["PC0042"])
 
 
+# Where the manual's recipes put things, and the test folders standing for
+# them (under the case's folder): the share, the PC's Program Files.
+RECIPE_PLACES = ((r"\\server\ardentis$", "share"), (r"C:\Program Files", "pf"),
+                 ("%ProgramW6432%", "pf"), ("$env:ProgramW6432", "pf"))
+RECIPE_COMMAND = re.compile(r"ArdentisFleet64\.exe\"?\s+((?:check|set|undo|report)\s+(?!NAME\b|LOGFOLDER\b).*)$")
+
+
+def recipe_lines(readme_text):
+    """Every command line of the fleet program in the manual's fleet section,
+    in order: (the line as written, its arguments' text). PowerShell's
+    statement after ';' and Ansible's quoting are not the program's."""
+    section = readme_text[readme_text.index("\nFleet use: ArdentisFleet64.exe\n"):]
+    found = []
+    for line in section.splitlines():
+        text = line.strip()
+        if text.startswith("- ansible.windows.win_command: '"):
+            text = text.split("'", 1)[1].rsplit("'", 1)[0]
+        match = RECIPE_COMMAND.search(text)
+        if match:
+            args = match.group(1)
+        elif re.match(r"(?:check|set|undo) Setup ", text):  # PDQ's parameters
+            args = text
+        else:
+            continue
+        if text.startswith("& "):  # PowerShell: the call operator's command
+            args = args.split("; exit $LASTEXITCODE")[0]
+        found.append((line.strip(), args))
+    return found
+
+
+def split_arguments(text):
+    """Arguments as cmd.exe (double quotes) or PowerShell (single quotes too)
+    hands them to a program."""
+    args, current, quote, started = [], "", None, False
+    for ch in text:
+        if quote:
+            if ch == quote:
+                quote = None
+            else:
+                current += ch
+        elif ch in "\"'":
+            quote, started = ch, True
+        elif ch == " ":
+            if started:
+                args.append(current)
+            current, started = "", False
+        else:
+            current, started = current + ch, True
+    if started:
+        args.append(current)
+    return args
+
+
 def setUpModule():
     # A warm wineserver: the first Wine start of a run is slow.
     subprocess.run([CFG.wine, "cmd", "/c", "exit"], env=wine_env(), stdin=subprocess.DEVNULL,
@@ -1476,6 +1621,7 @@ def main():
     parser.add_argument("--mutexholder", required=True)
     parser.add_argument("--noright", required=True, help="runs a program without the right")
     parser.add_argument("--sim-fleet", required=True, help="fleet program on the simulated store")
+    parser.add_argument("--readme", required=True, help="the built README.txt")
     CFG, rest = parser.parse_known_args()
     CFG.program_name = os.path.basename(CFG.tool)
     run_tests(CFG.wine, rest)
