@@ -1314,7 +1314,7 @@ class FleetProgramTests(E2ECase):
         command line."""
         with open(CFG.readme, encoding="utf-8") as f:
             text = f.read().replace("\r\n", "\n")
-        guard = text.split("ends with the guard line, for example\n", 1)[1].split("\n")[0].strip()
+        guard = re.search(r"ends with the\s+guard line, for example\n(.*)\n", text).group(1).strip()
         lines = recipe_lines(text)
         self.assertEqual({split_arguments(args)[0] for _, args in lines},
                          {"check", "set", "undo", "report"})
@@ -1396,6 +1396,38 @@ class FleetProgramTests(E2ECase):
                 expected = 0x05 if args[0] in ("set",) or "cmd.exe /c" in line else None
                 if expected is not None:
                     self.assertEqual(self.variable_file()[4 + 0x1A], expected)
+
+    def test_the_pilots_guard_line_holds_on_its_pc_and_on_no_other(self):
+        """check --guard on the pilot PC; its last line pasted after a set, as
+        the manual says, on that PC and on PCs that differ in one fact each."""
+        tables = {}
+        for machine, pc in self.PCS.items():
+            tables[machine] = os.path.join(self.tmp, "smbios-%s.bin" % machine)
+            with open(tables[machine], "wb") as f:
+                f.write(smbios_table(**pc))
+        self.make_variable(bytes(18))
+        proc = self.fleet("check", NAME, GUID, "3", "5", "--guard",
+                          env={"ARDENTIS_SIM_SMBIOS": wine_path(tables["A"])})
+        self.assertEqual(proc.returncode, 1)
+        guard = proc.stdout.decode().split("\r\n")[-2]
+        self.assertEqual(guard, '--model "Model 7" --firmware "V1.02" --size 18 --was 00')
+        for machine, variable, reason in (("B", bytes(18), "OTHER-MODEL"),
+                                          ("A2", bytes(18), "OTHER-FIRMWARE"),
+                                          ("A", bytes(20), "OTHER-SIZE"),
+                                          ("A", b"\x00\x00\x00\x01" + bytes(14), "OTHER-VALUE"),
+                                          ("A", bytes(18), None)):
+            with self.subTest(machine=machine, reason=reason):
+                self.make_variable(variable)
+                before = self.store_state()
+                proc = self.fleet("set", NAME, GUID, "3", "5", *split_arguments(guard),
+                                  env={"ARDENTIS_SIM_SMBIOS": wine_path(tables[machine])})
+                if reason:
+                    self.assertEqual(proc.returncode, 255)
+                    self.assertRegex(self.summary(proc)[0], "^RESULT=FAILED .* REASON=%s$" % reason)
+                    self.assertEqual(self.store_state(), before)
+                else:
+                    self.assertEqual((proc.returncode, self.summary(proc)[0]),
+                                     (0, "RESULT=CHANGED EXIT=0 OLD=00 NEW=05 READ=05 REASON="))
 
     def test_log_held_open_is_waited_for_then_refused_before_and_after_a_change(self):
         self.make_variable(bytes(4))

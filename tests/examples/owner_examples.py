@@ -408,7 +408,7 @@ class Tree:
 
     def exit_allowed(self, exits, code):
         """Whether the exit text of an outcome ("0 or N") allows the code."""
-        allowed = exits.split()
+        allowed = re.findall(r"\w+", exits)
         return code in allowed or "N" in allowed and re.fullmatch(r"\d+", code) is not None
 
 
@@ -654,7 +654,10 @@ class PageCheck:
 
     def messages(self):
         prose = CODE_SPAN.sub("", self.prose) if self.markdown else self.prose
-        quoted = [re.sub(r"\s*\n\s*", " ", q) for q in QUOTED.findall(prose)]
+        # A quoted value of an option (--model "Model 7") is an argument, not a
+        # message; the option itself is checked as one.
+        quoted = [re.sub(r"\s*\n\s*", " ", m.group(1)) for m in QUOTED.finditer(prose)
+                  if not re.search(r"(?:^|\s)--[\w-]+ $", prose[max(0, m.start() - 40):m.start()])]
         headings = self.tree.headings()
         for span in [s for _, s in self.spans] + quoted:
             if any(h.startswith(span) for h in headings):
