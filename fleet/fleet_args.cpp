@@ -38,24 +38,6 @@ std::string Quoted(const std::string& arg)
     return "[" + shown + "]";
 }
 
-// Strictly decimal 1 to dwMax: digits only, no sign, no leading zero.
-bool ParseDecimal(const std::string& text, uint32_t dwMax, uint32_t* pdwValue)
-{
-    if (text.empty() || text.size() > 10 || text[0] == '0')
-        return false;
-    uint64_t qwValue = 0;
-    for (char ch : text)
-    {
-        if (ch < '0' || ch > '9')
-            return false;
-        qwValue = qwValue * 10 + static_cast<uint64_t>(ch - '0');
-    }
-    if (qwValue > dwMax)
-        return false;
-    *pdwValue = static_cast<uint32_t>(qwValue);
-    return true;
-}
-
 // XX[,YY...]: each item 1 or 2 hexadecimal digits, ',' alone between them.
 bool ParseWasList(const std::string& text, std::vector<uint8_t>* pValues)
 {
@@ -167,6 +149,23 @@ bool CheckPositionals(const std::vector<std::string>& positionals, FleetRequest*
 }
 
 } // namespace
+
+bool ParseDecimal(const std::string& text, uint32_t dwMax, uint32_t* pdwValue)
+{
+    if (text.empty() || text.size() > 10 || text[0] == '0')
+        return false;
+    uint64_t qwValue = 0;
+    for (char ch : text)
+    {
+        if (ch < '0' || ch > '9')
+            return false;
+        qwValue = qwValue * 10 + static_cast<uint64_t>(ch - '0');
+    }
+    if (qwValue > dwMax)
+        return false;
+    *pdwValue = static_cast<uint32_t>(qwValue);
+    return true;
+}
 
 bool ParseHexField(const std::string& text, size_t cchMax, uint32_t* pdwValue)
 {

@@ -81,6 +81,8 @@ const char* FleetUsageText();
 // Strict forms, shared with the record readers.
 // 1..cchMax (at most 8) hexadecimal digits of either case, nothing else.
 bool ParseHexField(const std::string& text, size_t cchMax, uint32_t* pdwValue);
+// Strictly decimal 1 to dwMax: digits only, no sign, no leading zero.
+bool ParseDecimal(const std::string& text, uint32_t dwMax, uint32_t* pdwValue);
 bool IsBracedGuidText(const std::string& text);
 // Two upper-case hexadecimal digits; OFFSET as upper-case digits without
 // leading zeros ("1A", "0").

@@ -63,21 +63,7 @@ bool ParseOptionalSize(const std::string& text, bool* pblHave, uint32_t* pdwSize
 {
     *pblHave = !text.empty();
     *pdwSize = 0;
-    if (text.empty())
-        return true;
-    if (text.size() > 10 || (text[0] == '0' && text.size() > 1))
-        return false;
-    uint64_t qwValue = 0;
-    for (char ch : text)
-    {
-        if (ch < '0' || ch > '9')
-            return false;
-        qwValue = qwValue * 10 + static_cast<uint64_t>(ch - '0');
-    }
-    if (qwValue > UINT32_MAX)
-        return false;
-    *pdwSize = static_cast<uint32_t>(qwValue);
-    return true;
+    return text.empty() || text == "0" || ParseDecimal(text, UINT32_MAX, pdwSize);
 }
 
 // One record read from a line start.
