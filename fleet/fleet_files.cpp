@@ -29,17 +29,32 @@ bool IsSharingConflict(DWORD dwError)
     return dwError == ERROR_SHARING_VIOLATION || dwError == ERROR_LOCK_VIOLATION;
 }
 
+// Makes the attempt (true when done; false with *pdwError set) again after a
+// sharing or lock conflict, waiting longer each time, kAppendAttempts at most.
+template <typename Attempt> bool WithBackoff(Attempt attempt, DWORD* pdwError)
+{
+    for (int nAttempt = 0;; ++nAttempt)
+    {
+        if (attempt())
+            return true;
+        if (!IsSharingConflict(*pdwError) || nAttempt + 1 >= kAppendAttempts)
+            return false;
+        Sleep(kBackoffMs[nAttempt]);
+    }
+}
+
 // Opened to read its end as well, where the rights allow; a log that may be
 // appended to but not read is still appended to, without that check.
 HANDLE OpenForAppend(const std::string& path, DWORD* pdwError, bool* pblReadable)
 {
-    std::wstring wide = Widen(path);
-    for (int nAttempt = 0;; ++nAttempt)
+    const std::wstring wide = Widen(path);
+    const DWORD dwAccess = FILE_READ_DATA | FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    HANDLE hFile = INVALID_HANDLE_VALUE;
+    auto open = [&]
     {
         *pblReadable = true;
-        DWORD dwAccess = FILE_READ_DATA | FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-        HANDLE hFile = CreateFileW(wide.c_str(), dwAccess, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        hFile = CreateFileW(wide.c_str(), dwAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
         {
             *pblReadable = false;
@@ -47,30 +62,26 @@ HANDLE OpenForAppend(const std::string& path, DWORD* pdwError, bool* pblReadable
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
         }
-        if (hFile != INVALID_HANDLE_VALUE)
-            return hFile;
         *pdwError = GetLastError();
-        if (!IsSharingConflict(*pdwError) || nAttempt + 1 >= kAppendAttempts)
-            return INVALID_HANDLE_VALUE;
-        Sleep(kBackoffMs[nAttempt]);
-    }
+        return hFile != INVALID_HANDLE_VALUE;
+    };
+    return WithBackoff(open, pdwError) ? hFile : INVALID_HANDLE_VALUE;
 }
 
 // Takes the appenders' byte range, waiting out another appender like a
 // sharing conflict.
 bool LockForAppend(HANDLE hFile, DWORD* pdwError)
 {
-    for (int nAttempt = 0;; ++nAttempt)
+    auto lock = [&]
     {
         OVERLAPPED where = {};
         where.OffsetHigh = kAppendLockOffsetHigh;
-        if (LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where))
-            return true;
+        const bool blLocked =
+            LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where);
         *pdwError = GetLastError();
-        if (!IsSharingConflict(*pdwError) || nAttempt + 1 >= kAppendAttempts)
-            return false;
-        Sleep(kBackoffMs[nAttempt]);
-    }
+        return blLocked;
+    };
+    return WithBackoff(lock, pdwError);
 }
 
 void UnlockForAppend(HANDLE hFile)
@@ -107,21 +118,19 @@ bool LineEndNeeded(HANDLE hFile, LONGLONG cbFile, std::string* pNeeded, DWORD* p
 // Writes that a sharing conflict refused are tried again, like the open.
 bool WriteWhole(HANDLE hFile, const std::string& text, DWORD* pdwError)
 {
-    for (int nAttempt = 0;; ++nAttempt)
+    auto write = [&]
     {
         DWORD cbWritten = 0;
-        if (WriteFile(hFile, text.data(), static_cast<DWORD>(text.size()), &cbWritten, nullptr))
+        if (!WriteFile(hFile, text.data(), static_cast<DWORD>(text.size()), &cbWritten, nullptr))
         {
-            if (cbWritten == text.size())
-                return true;
-            *pdwError = ERROR_DISK_FULL; // a short write without a reason
+            *pdwError = GetLastError();
             return false;
         }
-        *pdwError = GetLastError();
-        if (!IsSharingConflict(*pdwError) || nAttempt + 1 >= kAppendAttempts)
-            return false;
-        Sleep(kBackoffMs[nAttempt]);
-    }
+        // A short write without a reason is a full disk, and no conflict.
+        *pdwError = cbWritten == text.size() ? ERROR_SUCCESS : ERROR_DISK_FULL;
+        return cbWritten == text.size();
+    };
+    return WithBackoff(write, pdwError);
 }
 
 bool SidIs(PSID pSid, WELL_KNOWN_SID_TYPE type)
